@@ -1,0 +1,119 @@
+// POSIX implementation of the platform layer.
+#if !defined(_WIN32)
+
+#include <dlfcn.h>
+#include <link.h>
+#include <limits.h>
+#include <pthread.h>
+#include <stdlib.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <mutex>
+
+#include "KwLock.h"
+#include "KwPlatform.h"
+
+KwString KwLibrarySuffix() { return KW_T(".so"); }
+
+KwModuleHandle KwLoadLibrary(const KwString& path, uint32_t /*flags*/) {
+    if (path.empty()) return nullptr;
+    return dlopen(KwToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* KwGetProcAddress(KwModuleHandle module, const char* name) {
+    if (!module || !name) return nullptr;
+    return dlsym(module, name);
+}
+
+void KwFreeLibrary(KwModuleHandle module) {
+    if (module) dlclose(module);
+}
+
+KwModuleHandle KwModuleHandleOf(const void* address) {
+    Dl_info info{};
+    if (!dladdr(address, &info) || !info.dli_fname) return nullptr;
+    // RTLD_NOLOAD hands out the existing handle and raises its count; give the
+    // count back at once so that the handle does not pin the module.
+    void* handle = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+    if (handle) dlclose(handle);
+    return handle;
+}
+
+KwString KwModulePath(KwModuleHandle module) {
+    if (!module) return {};
+    link_map* map = nullptr;
+    if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name) return {};
+    return KwFromUtf8(map->l_name);
+}
+
+static std::string SelfExecutablePath() {
+    char buf[PATH_MAX + 1];
+    const ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
+    if (n <= 0) return {};
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+KwString KwGetProgramFolder() {
+    if (const char* env = getenv("KW_PROGRAM_FOLDER")) return KwFromUtf8(env);
+    std::string exe = SelfExecutablePath();
+    const size_t slash = exe.rfind('/');
+    if (slash == std::string::npos) return {};
+    exe.resize(slash);
+    return KwFromUtf8(exe);
+}
+
+unsigned KwGetProcessorCount() {
+    const long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? static_cast<unsigned>(n) : 1u;
+}
+
+uint32_t KwGetTickCount() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
+std::vector<KwString> KwGetCommandLineArguments() {
+    std::vector<KwString> args;
+    std::ifstream in("/proc/self/cmdline", std::ios::binary);
+    std::string arg;
+    while (std::getline(in, arg, '\0')) args.push_back(KwFromUtf8(arg));
+    return args;
+}
+
+// A length word stands before the text, as with the system strings of Windows.
+KwChar* KwSysAllocString(const KwChar* text, size_t length) {
+    auto* block = static_cast<uint32_t*>(malloc(sizeof(uint32_t) + (length + 1) * sizeof(KwChar)));
+    if (!block) return nullptr;
+    block[0] = static_cast<uint32_t>(length * sizeof(KwChar));
+    auto* out = reinterpret_cast<KwChar*>(block + 1);
+    if (length && text) memcpy(out, text, length * sizeof(KwChar));
+    out[length] = 0;
+    return out;
+}
+
+void KwSysFreeString(KwChar* text) {
+    if (text) free(reinterpret_cast<uint32_t*>(text) - 1);
+}
+
+KwString KwGetUserConfigFolder() {
+    if (const char* xdg = getenv("XDG_CONFIG_HOME"); xdg && *xdg) return KwFromUtf8(xdg);
+    const char* home = getenv("HOME");
+    return KwFromUtf8(std::string(home ? home : ".") + "/.config");
+}
+
+struct KwCriticalSection::Impl {
+    std::recursive_mutex mutex;
+};
+
+KwCriticalSection::KwCriticalSection() : impl_(std::make_unique<Impl>()) {}
+KwCriticalSection::~KwCriticalSection() = default;
+void KwCriticalSection::Enter() { impl_->mutex.lock(); }
+void KwCriticalSection::Leave() { impl_->mutex.unlock(); }
+bool KwCriticalSection::TryEnter() { return impl_->mutex.try_lock(); }
+
+#endif

@@ -1,0 +1,117 @@
+#include "KwTypes.h"
+
+KwString KwFromUtf8(std::string_view s) {
+    KwString out;
+    out.reserve(s.size());
+    size_t i = 0;
+    const size_t n = s.size();
+    while (i < n) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        uint32_t cp = 0xFFFD;
+        size_t len = 1;
+        if (c < 0x80) {
+            cp = c;
+        } else if ((c & 0xE0) == 0xC0) {
+            len = 2;
+        } else if ((c & 0xF0) == 0xE0) {
+            len = 3;
+        } else if ((c & 0xF8) == 0xF0) {
+            len = 4;
+        } else {
+            len = 0;  // stray continuation or invalid lead byte
+        }
+        if (len > 1) {
+            bool ok = i + len <= n;
+            uint32_t v = c & (0xFF >> (len + 1));
+            for (size_t k = 1; ok && k < len; ++k) {
+                const auto cc = static_cast<unsigned char>(s[i + k]);
+                if ((cc & 0xC0) != 0x80) ok = false;
+                v = (v << 6) | (cc & 0x3F);
+            }
+            static const uint32_t minimum[5] = {0, 0, 0x80, 0x800, 0x10000};
+            if (ok && v >= minimum[len] && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) {
+                cp = v;
+            } else {
+                len = 1;
+            }
+        } else if (len == 0) {
+            len = 1;
+        }
+        i += len;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<KwChar>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<KwChar>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<KwChar>(cp));
+        }
+    }
+    return out;
+}
+
+std::string KwToUtf8(KwStringView s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        uint32_t cp = static_cast<uint16_t>(s[i]);
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size()) {
+            const uint32_t lo = static_cast<uint16_t>(s[i + 1]);
+            if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+                ++i;
+            } else {
+                cp = 0xFFFD;
+            }
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+KwChar KwFoldCase(KwChar ch) {
+    const auto c = static_cast<uint16_t>(ch);
+    if (c < 0x80) return (c >= 'A' && c <= 'Z') ? static_cast<KwChar>(c + 32) : ch;
+    // Latin-1 capitals (except the multiplication sign).
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<KwChar>(c + 32);
+    // Latin Extended-A: capitals on even code points, small letters on odd ones,
+    // except for the stretch 0x139..0x148 and 0x179..0x17E which are shifted by one.
+    if (c >= 0x100 && c <= 0x137) return static_cast<KwChar>(c | 1);
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
+        return (c & 1) ? static_cast<KwChar>(c + 1) : ch;
+    if (c >= 0x14A && c <= 0x177) return static_cast<KwChar>(c | 1);
+    if (c == 0x178) return static_cast<KwChar>(0xFF);
+    // Greek and Cyrillic capitals.
+    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return static_cast<KwChar>(c + 32);
+    if (c >= 0x410 && c <= 0x42F) return static_cast<KwChar>(c + 32);
+    if (c >= 0x400 && c <= 0x40F) return static_cast<KwChar>(c + 80);
+    // Full-width Latin capitals.
+    if (c >= 0xFF21 && c <= 0xFF3A) return static_cast<KwChar>(c + 32);
+    return ch;
+}
+
+bool KwEqualsNoCase(KwStringView a, KwStringView b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (KwFoldCase(a[i]) != KwFoldCase(b[i])) return false;
+    return true;
+}
+
+bool KwStartsWithNoCase(KwStringView s, KwStringView prefix) {
+    return s.size() >= prefix.size() && KwEqualsNoCase(s.substr(0, prefix.size()), prefix);
+}
