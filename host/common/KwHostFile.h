@@ -1,0 +1,66 @@
+// Small file helpers of the reference host: a file handle with positioned
+// reads and writes, whole-file reading, atomic replacement and folder
+// creation. Every operating-system file call of the host libraries goes
+// through here, so that the Windows build only needs this one file's other half.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "support/KwTypes.h"
+
+class KwHostFile {
+public:
+    enum class Mode {
+        ReadOnly,       // the file must exist
+        ReadWrite,      // the file must exist; nothing is created
+        CreateTruncate  // created when absent, emptied when present; write only
+    };
+
+    KwHostFile() = default;
+    ~KwHostFile() { Close(); }
+    KwHostFile(const KwHostFile&) = delete;
+    KwHostFile& operator=(const KwHostFile&) = delete;
+
+    bool Open(const KwString& path, Mode mode);
+    void Close();
+    bool IsOpen() const;
+
+    // Bytes transferred at `position` (may be fewer than asked at the end of
+    // the file), or -1 on error. Retries interrupted and partial transfers.
+    int64_t ReadAt(int64_t position, void* buffer, int64_t count);
+    int64_t WriteAt(int64_t position, const void* buffer, int64_t count);
+    // Current size in bytes, or -1.
+    int64_t Size();
+    // Sets the file's length (cuts or extends with zeros).
+    bool Resize(int64_t size);
+    // Flushes the file's data to the storage device.
+    bool Sync();
+
+private:
+#if defined(_WIN32)
+    void* handle_ = nullptr;
+#else
+    int fd_ = -1;
+#endif
+};
+
+// Reads a whole file. False when it cannot be opened or read, or when it is
+// larger than `maxBytes`.
+bool KwHostReadWholeFile(const KwString& path, std::vector<uint8_t>& bytes, uint64_t maxBytes);
+
+// Replaces `target` by `source` in one step (rename over an existing file).
+bool KwHostReplaceFile(const KwString& source, const KwString& target);
+bool KwHostRemoveFile(const KwString& path);
+bool KwHostFileExists(const KwString& path);
+// Creates a folder and its missing parents; true when the folder exists afterwards.
+bool KwHostCreateFolders(const KwString& path);
+// Flushes a folder's entries (makes a rename durable); best effort.
+void KwHostSyncFolder(const KwString& path);
+// The folder part of a path (without the trailing separator), or empty.
+KwString KwHostFolderOf(const KwString& path);
+
+// The value of an environment variable, or empty when it is unset.
+KwString KwHostGetEnvironment(const char* name);
+// A number that differs between processes and between calls (temporary names).
+uint64_t KwHostUniqueNumber();

@@ -1,0 +1,208 @@
+#include "host/dsdhost/OutputFiles.h"
+
+#include <sndfile.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+class RawSink : public OutputSink {
+public:
+    RawSink(FILE* file, bool owned) : file_(file), owned_(owned) {}
+    ~RawSink() override {
+        if (owned_ && file_) fclose(file_);
+    }
+    bool Write(const uint8_t* data, size_t size) override { return fwrite(data, 1, size, file_) == size; }
+    bool Finish() override {
+        bool ok = fflush(file_) == 0;
+        if (owned_) {
+            ok = fclose(file_) == 0 && ok;
+            file_ = nullptr;
+        }
+        return ok;
+    }
+
+private:
+    FILE* file_;
+    bool owned_;
+};
+
+void PutBE(std::vector<uint8_t>& out, uint64_t value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+void PutId(std::vector<uint8_t>& out, const char* id) { out.insert(out.end(), id, id + 4); }
+
+// Streams DSDIFF: the header is written with zero sizes and patched at the end.
+class DsdiffSink : public OutputSink {
+public:
+    DsdiffSink(FILE* file, const StreamShape& shape) : file_(file), shape_(shape) {
+        for (int i = 0; i < 256; ++i) {
+            uint8_t r = 0;
+            for (int b = 0; b < 8; ++b)
+                if (i & (1 << b)) r |= static_cast<uint8_t>(0x80 >> b);
+            reverse_[i] = r;
+        }
+        WriteHeader(0);
+    }
+    ~DsdiffSink() override {
+        if (file_) fclose(file_);
+    }
+    bool Write(const uint8_t* data, size_t size) override {
+        if (!shape_.lsbFirst) {
+            dataBytes_ += size;
+            return fwrite(data, 1, size, file_) == size;
+        }
+        scratch_.resize(size);
+        for (size_t i = 0; i < size; ++i) scratch_[i] = reverse_[data[i]];
+        dataBytes_ += size;
+        return fwrite(scratch_.data(), 1, size, file_) == size;
+    }
+    bool Finish() override {
+        bool ok = true;
+        if (dataBytes_ & 1) ok = fputc(0, file_) != EOF;
+        ok = ok && fseek(file_, 0, SEEK_SET) == 0 && WriteHeader(dataBytes_);
+        ok = fclose(file_) == 0 && ok;
+        file_ = nullptr;
+        return ok;
+    }
+
+private:
+    bool WriteHeader(uint64_t dataBytes) {
+        static const char* kIds[6][6] = {{"C   "},
+                                         {"SLFT", "SRGT"},
+                                         {"SLFT", "SRGT", "C   "},
+                                         {"SLFT", "SRGT", "LS  ", "RS  "},
+                                         {"SLFT", "SRGT", "C   ", "LS  ", "RS  "},
+                                         {"SLFT", "SRGT", "C   ", "LFE ", "LS  ", "RS  "}};
+        const int channels = shape_.channels;
+        std::vector<uint8_t> prop;
+        PutId(prop, "SND ");
+        PutId(prop, "FS  ");
+        PutBE(prop, 4, 8);
+        PutBE(prop, shape_.dsdRate, 4);
+        PutId(prop, "CHNL");
+        PutBE(prop, 2 + 4 * static_cast<uint64_t>(channels), 8);
+        PutBE(prop, static_cast<uint64_t>(channels), 2);
+        for (int c = 0; c < channels; ++c) {
+            if (channels <= 6) {
+                PutId(prop, kIds[channels - 1][c]);
+            } else {
+                char id[5];
+                snprintf(id, sizeof id, "C%03d", c % 1000);
+                PutId(prop, id);
+            }
+        }
+        PutId(prop, "CMPR");
+        static const char kName[] = "not compressed";
+        PutBE(prop, 4 + 1 + 14 + 1, 8);
+        PutId(prop, "DSD ");
+        prop.push_back(14);
+        prop.insert(prop.end(), kName, kName + 14);
+        prop.push_back(0);  // pad to an even count
+
+        std::vector<uint8_t> head;
+        const uint64_t dataChunk = 12 + dataBytes + (dataBytes & 1);
+        const uint64_t formSize = 4 + 16 + 12 + prop.size() + dataChunk;
+        PutId(head, "FRM8");
+        PutBE(head, formSize, 8);
+        PutId(head, "DSD ");
+        PutId(head, "FVER");
+        PutBE(head, 4, 8);
+        PutBE(head, 0x01050000, 4);
+        PutId(head, "PROP");
+        PutBE(head, prop.size(), 8);
+        head.insert(head.end(), prop.begin(), prop.end());
+        PutId(head, "DSD ");
+        PutBE(head, dataBytes, 8);
+        return fwrite(head.data(), 1, head.size(), file_) == head.size();
+    }
+
+    FILE* file_;
+    StreamShape shape_;
+    uint64_t dataBytes_ = 0;
+    uint8_t reverse_[256];
+    std::vector<uint8_t> scratch_;
+};
+
+class WavSink : public OutputSink {
+public:
+    WavSink(SNDFILE* file, int channels) : file_(file), channels_(channels) {}
+    ~WavSink() override {
+        if (file_) sf_close(file_);
+    }
+    bool Write(const uint8_t* data, size_t size) override {
+        // Whole frames of doubles only; the plug-in delivers whole frames.
+        pending_.insert(pending_.end(), data, data + size);
+        const size_t frameBytes = sizeof(double) * static_cast<size_t>(channels_);
+        const size_t frames = pending_.size() / frameBytes;
+        if (!frames) return true;
+        samples_.resize(frames * static_cast<size_t>(channels_));
+        std::memcpy(samples_.data(), pending_.data(), frames * frameBytes);
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(frames * frameBytes));
+        return sf_writef_double(file_, samples_.data(), static_cast<sf_count_t>(frames)) ==
+               static_cast<sf_count_t>(frames);
+    }
+    bool Finish() override {
+        const bool ok = sf_close(file_) == 0;
+        file_ = nullptr;
+        return ok;
+    }
+
+private:
+    SNDFILE* file_;
+    int channels_;
+    std::vector<uint8_t> pending_;
+    std::vector<double> samples_;
+};
+
+}  // namespace
+
+std::unique_ptr<OutputSink> OpenRawSink(const std::string& path, std::string& error) {
+    if (path == "-") return std::make_unique<RawSink>(stdout, false);
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file) {
+        error = "cannot create " + path + ": " + strerror(errno);
+        return nullptr;
+    }
+    return std::make_unique<RawSink>(file, true);
+}
+
+std::unique_ptr<OutputSink> OpenDsdiffSink(const std::string& path, const StreamShape& shape, std::string& error) {
+    if (shape.channels < 1) {
+        error = "no channels to write";
+        return nullptr;
+    }
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file) {
+        error = "cannot create " + path + ": " + strerror(errno);
+        return nullptr;
+    }
+    return std::make_unique<DsdiffSink>(file, shape);
+}
+
+std::unique_ptr<OutputSink> OpenWavSink(const std::string& path, const StreamShape& shape, PcmFormat format,
+                                        std::string& error) {
+    SF_INFO info{};
+    info.channels = shape.channels;
+    info.samplerate = static_cast<int>(shape.sampleRate);
+    const int subtype = format == PcmFormat::F64 ? SF_FORMAT_DOUBLE
+                        : format == PcmFormat::F32 ? SF_FORMAT_FLOAT
+                                                   : SF_FORMAT_PCM_24;
+    // Written as RF64 and turned into plain WAV at the end when the sizes fit
+    // the 32-bit fields, so long decodes never overflow the header.
+    info.format = SF_FORMAT_RF64 | subtype;
+    if (!sf_format_check(&info)) {
+        error = "libsndfile cannot write this WAV format";
+        return nullptr;
+    }
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) {
+        error = "cannot create " + path + ": " + sf_strerror(nullptr);
+        return nullptr;
+    }
+    sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    // Float samples are stored as delivered; 24-bit integers clip at full scale.
+    if (format == PcmFormat::S24) sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    return std::make_unique<WavSink>(file, shape.channels);
+}

@@ -1,0 +1,293 @@
+// dsdhost: a command-line media-player host for the DSD input plug-in. It
+// drives the plug-in only through its two exports, as a player would.
+#include <CLI/CLI.hpp>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <vector>
+
+#include "host/common/KwHostObject.h"
+#include "host/dsdhost/OutputFiles.h"
+#include "host/dsdhost/PluginHost.h"
+#include "support/KwBase64.h"
+#include "support/KwDllString.h"
+#include "support/KwNumbers.h"
+
+namespace {
+
+const char* const kSection = "Plugins\\Input\\DSD";
+const std::vector<std::string> kSettingKeys = {"Low-pass mode", "DST Decoding Threads", "Add 6dB"};
+
+struct Input {
+    KwPtr<IKwAudioInput> source;
+    std::string error;
+};
+
+std::string Ask(IKwAudioInput* source, int32_t code, bool* answered = nullptr) {
+    KwDllString text;
+    const int32_t rc = source->GetInfo(code, &text);
+    if (answered) *answered = rc == 0;
+    return KwToUtf8(text.Text());
+}
+
+int64_t AskInt(IKwAudioInput* source, int32_t code) {
+    return std::strtoll(Ask(source, code).c_str(), nullptr, 10);
+}
+
+void SetCode(IKwAudioInput* source, int32_t code, const std::string& value) {
+    source->SetInfo(code, KwFromUtf8(value).c_str());
+}
+
+// What the output format record (information code 30) says, in words.
+struct FormatFacts {
+    uint16_t tag = 0;
+    std::string kind = "unknown";
+    bool lsbFirst = false;
+};
+
+FormatFacts DescribeFormat(IKwAudioInput* source) {
+    FormatFacts facts;
+    std::vector<uint8_t> record;
+    if (!KwBase64Decode(KwFromUtf8(Ask(source, 30)), record) || record.size() < 40) return facts;
+    facts.tag = static_cast<uint16_t>(record[0] | (record[1] << 8));
+    // Subtype GUIDs are stored as Data1 (LE u32), Data2, Data3 (LE u16), Data4 bytes.
+    const uint32_t data1 = record[24] | (record[25] << 8) | (record[26] << 16) | (uint32_t{record[27]} << 24);
+    if (facts.tag == 3) {
+        facts.kind = "PCM, 64-bit float";
+    } else if (facts.tag == 0xFFFE && data1 == 0x34CF0AEF) {
+        facts.kind = "native DSD, least significant bit first";
+        facts.lsbFirst = true;
+    } else if (facts.tag == 0xFFFE && data1 == 0xB3B3761C) {
+        facts.kind = "native DSD, most significant bit first";
+    } else if (facts.tag == 0xFFFE && data1 == 0x759FB349) {
+        facts.kind = "DSD packed in 64-bit frames (variant A)";
+    } else if (facts.tag == 0xFFFE && data1 == 0x274485C3) {
+        facts.kind = "DSD packed in 64-bit frames (variant B)";
+    }
+    return facts;
+}
+
+Input OpenInput(const PluginLibrary& plugin, IKwHost* host, const std::string& path, int32_t outputModes,
+                int64_t maxRate) {
+    Input input;
+    input.source.reset(plugin.NewInputSource(host));
+    if (!input.source) {
+        input.error = "the plug-in gave no input source";
+        return input;
+    }
+    SetCode(input.source.get(), 31, std::to_string(outputModes));
+    if (maxRate > 0) SetCode(input.source.get(), 32, std::to_string(maxRate));
+    if (input.source->Open(HostFileName(path).c_str()) != 0) {
+        input.error = "cannot open " + path + " (not a playable DSD file, or unreadable)";
+        input.source.reset();
+    }
+    return input;
+}
+
+int CmdSettings(ToolsLibrary& tools, const std::string& action, const std::string& key, const std::string& value) {
+    if (!tools.Tools()) {
+        fprintf(stderr, "dsdhost: %s\n", tools.Error().c_str());
+        return 1;
+    }
+    KwPtr<IKwSettings> settings(tools.Tools()->OpenSettings(KwFromUtf8(kSection).c_str(), 0));
+    if (!settings) {
+        fprintf(stderr, "dsdhost: the settings store cannot be opened\n");
+        return 1;
+    }
+    if (action == "list") {
+        for (const auto& k : kSettingKeys)
+            printf("%s=%d\n", k.c_str(), settings->GetInteger(KwFromUtf8(k).c_str(), 0, 0, 0));
+        return 0;
+    }
+    if (action == "get") {
+        printf("%d\n", settings->GetInteger(KwFromUtf8(key).c_str(), 0, 0, 0));
+        return 0;
+    }
+    const int32_t number = KwParseInt32(KwFromUtf8(value));
+    if (!settings->SetInteger(KwFromUtf8(key).c_str(), number, 0, 0)) {
+        fprintf(stderr, "dsdhost: the setting could not be stored\n");
+        return 1;
+    }
+    return 0;
+}
+
+int CmdInfo(const PluginLibrary& plugin, IKwHost* host, const std::string& path, int32_t outputModes) {
+    Input input = OpenInput(plugin, host, path, outputModes, 0);
+    if (!input.source) {
+        fprintf(stderr, "dsdhost: %s\n", input.error.c_str());
+        return 1;
+    }
+    IKwAudioInput* s = input.source.get();
+    const FormatFacts facts = DescribeFormat(s);
+    bool hasStatus = false;
+    const std::string status = Ask(s, 35, &hasStatus);
+    const int64_t ms = AskInt(s, 1);
+    printf("file:          %s\n", path.c_str());
+    printf("plug-in:       %s\n", Ask(s, 2).c_str());
+    printf("output format: %s (format tag 0x%04X)\n", facts.kind.c_str(), facts.tag);
+    printf("sample rate:   %s Hz\n", Ask(s, 8).c_str());
+    printf("channels:      %s\n", Ask(s, 9).c_str());
+    printf("bits:          %s\n", Ask(s, 10).c_str());
+    printf("bit rate:      %s kbit/s\n", Ask(s, 0).c_str());
+    printf("length:        %s samples\n", Ask(s, 12).c_str());
+    printf("duration:      %" PRId64 " ms (%" PRId64 ":%02" PRId64 ".%03" PRId64 ")\n", ms, ms / 60000,
+           (ms / 1000) % 60, ms % 1000);
+    printf("from memory:   %s\n", Ask(s, 34).c_str());
+    printf("low-pass:      %s\n", status.empty() ? "(none: DSD output or filter off)" : status.c_str());
+    return 0;
+}
+
+void Progress(double seconds, double total) {
+    if (total <= 0) return;
+    const double fraction = std::min(1.0, seconds / total);
+    const int width = 40;
+    const int filled = static_cast<int>(fraction * width);
+    fprintf(stderr, "\r[%.*s%*s] %5.1f%%  %.1f / %.1f s", filled, "========================================",
+            width - filled, "", fraction * 100.0, seconds, total);
+}
+
+int CmdDecode(const PluginLibrary& plugin, IKwHost* host, const std::string& in, const std::string& out,
+              const std::string& output, char packedVariant, int64_t maxRate, double seekMs,
+              const std::string& pcmFormat) {
+    const int32_t modes = output == "native" ? 1 : output == "packed" ? (packedVariant == 'b' ? 4 : 2) : 0;
+    Input input = OpenInput(plugin, host, in, modes, maxRate);
+    if (!input.source) {
+        fprintf(stderr, "dsdhost: %s\n", input.error.c_str());
+        return 1;
+    }
+    IKwAudioInput* s = input.source.get();
+    const FormatFacts facts = DescribeFormat(s);
+    if (output != "pcm" && facts.tag == 3)
+        fprintf(stderr, "dsdhost: note: the plug-in delivers PCM for this file (the requested form is not offered)\n");
+
+    StreamShape shape;
+    shape.channels = static_cast<int>(AskInt(s, 9));
+    shape.sampleRate = static_cast<uint32_t>(AskInt(s, 8));
+    shape.lsbFirst = facts.lsbFirst;
+    const int bits = static_cast<int>(AskInt(s, 10));
+    shape.dsdRate = shape.sampleRate * 8;  // native DSD is delivered at one byte per 8 bits
+    if (shape.channels < 1 || shape.sampleRate == 0 || bits < 1) {
+        fprintf(stderr, "dsdhost: the plug-in reports no usable format for %s\n", in.c_str());
+        return 1;
+    }
+
+    std::string ext;
+    if (const size_t dot = out.find_last_of('.'); dot != std::string::npos) ext = out.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    std::string error;
+    std::unique_ptr<OutputSink> sink;
+    if (out != "-" && ext == "dff") {
+        if (bits != 8 || facts.tag != 0xFFFE) {
+            fprintf(stderr, "dsdhost: a .dff output needs native DSD (--output native)\n");
+            return 1;
+        }
+        sink = OpenDsdiffSink(out, shape, error);
+    } else if (out != "-" && ext == "wav") {
+        if (facts.tag != 3) {
+            fprintf(stderr, "dsdhost: a .wav output needs PCM (--output pcm)\n");
+            return 1;
+        }
+        const PcmFormat format = pcmFormat == "f32" ? PcmFormat::F32 : pcmFormat == "s24" ? PcmFormat::S24
+                                                                                          : PcmFormat::F64;
+        sink = OpenWavSink(out, shape, format, error);
+    } else {
+        sink = OpenRawSink(out, error);
+    }
+    if (!sink) {
+        fprintf(stderr, "dsdhost: %s\n", error.c_str());
+        return 1;
+    }
+
+    if (seekMs > 0 && s->SetInfo(3, KwFromUtf8(std::to_string(seekMs)).c_str()) != 0) {
+        fprintf(stderr, "dsdhost: the plug-in could not seek to %.3f ms\n", seekMs);
+        return 1;
+    }
+
+    const bool showProgress = isatty(STDERR_FILENO) != 0;
+    const double totalSeconds = static_cast<double>(AskInt(s, 1)) / 1000.0;
+    const double bytesPerSecond = static_cast<double>(shape.sampleRate) * shape.channels * bits / 8.0;
+    std::vector<uint8_t> buffer(1 << 16);
+    uint64_t delivered = 0;
+    int ticks = 0;
+    for (;;) {
+        const int32_t n = s->Read(buffer.data(), static_cast<int32_t>(buffer.size()));
+        if (n <= 0) break;
+        if (!sink->Write(buffer.data(), static_cast<size_t>(n))) {
+            fprintf(stderr, "\ndsdhost: write error on %s\n", out.c_str());
+            return 1;
+        }
+        delivered += static_cast<uint64_t>(n);
+        if (showProgress && (++ticks & 63) == 0)
+            Progress(seekMs / 1000.0 + static_cast<double>(delivered) / bytesPerSecond, totalSeconds);
+    }
+    if (showProgress) {
+        Progress(totalSeconds, totalSeconds);
+        fputc('\n', stderr);
+    }
+    if (!sink->Finish()) {
+        fprintf(stderr, "dsdhost: cannot complete %s\n", out.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"dsdhost: plays and inspects DSD files through the DSD input plug-in"};
+    app.require_subcommand(1);
+    std::string pluginPath;
+    app.add_option("--plugin", pluginPath, "plug-in library to load (default: the one beside dsdhost)");
+
+    auto* settings = app.add_subcommand("settings", "read or change the plug-in's settings");
+    settings->require_subcommand(1);
+    std::string key, value;
+    auto* get = settings->add_subcommand("get", "print one setting");
+    get->add_option("KEY", key, "setting name")->required()->check(CLI::IsMember(kSettingKeys));
+    auto* set = settings->add_subcommand("set", "store one setting");
+    set->add_option("KEY", key, "setting name")->required()->check(CLI::IsMember(kSettingKeys));
+    set->add_option("VALUE", value, "integer value")->required();
+    auto* list = settings->add_subcommand("list", "print all settings");
+
+    auto* info = app.add_subcommand("info", "show what the plug-in reports for a file");
+    std::string infoFile, infoOutput = "pcm";
+    info->add_option("FILE", infoFile, "DSF, DSDIFF or disc image (path;N selects track N)")->required();
+    info->add_option("--output", infoOutput, "form to ask for")->check(CLI::IsMember({"native", "packed", "pcm"}));
+
+    auto* decode = app.add_subcommand("decode", "play a file through the plug-in into a file");
+    std::string in, out, output = "pcm", variant = "a", pcmFormat = "f64";
+    int64_t maxRate = 0;
+    double seekMs = 0;
+    decode->add_option("--output", output, "native, packed or pcm")->check(CLI::IsMember({"native", "packed", "pcm"}));
+    decode->add_option("--packed-variant", variant, "a or b")->check(CLI::IsMember({"a", "b"}));
+    decode->add_option("--max-rate", maxRate, "highest DSD rate the host accepts (0: any)");
+    decode->add_option("--seek", seekMs, "start position in milliseconds");
+    decode->add_option("--pcm-format", pcmFormat, "WAV sample format: f64, f32 or s24")
+        ->check(CLI::IsMember({"f64", "f32", "s24"}));
+    decode->add_option("IN", in, "input file")->required();
+    decode->add_option("OUT", out, "'-' or .raw: bytes as delivered; .dff: DSDIFF; .wav: PCM WAV")->required();
+
+    CLI11_PARSE(app, argc, argv);
+
+    ToolsLibrary tools;
+    if (settings->parsed()) {
+        const std::string action = get->parsed() ? "get" : set->parsed() ? "set" : list->parsed() ? "list" : "";
+        return CmdSettings(tools, action, key, value);
+    }
+
+    PluginLibrary plugin(pluginPath);
+    if (!plugin.Loaded()) {
+        fprintf(stderr, "dsdhost: %s\n", plugin.Error().c_str());
+        return 1;
+    }
+    KwHostObject host;
+    if (info->parsed()) {
+        const int32_t modes = infoOutput == "native" ? 1 : infoOutput == "packed" ? 2 : 0;
+        return CmdInfo(plugin, &host, infoFile, modes);
+    }
+    if (decode->parsed()) return CmdDecode(plugin, &host, in, out, output, variant[0], maxRate, seekMs, pcmFormat);
+    return 0;
+}

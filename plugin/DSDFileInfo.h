@@ -1,0 +1,34 @@
+// CDSDFileInfo: the file-information object that GetFileInfo hands to the
+// host: technical properties of a DSD file, read through the same CDSDFile
+// that playback uses.
+#pragma once
+
+#include <memory>
+
+#include "dsdfile/CDSDFile.h"
+#include "plugin/kwapi/IKwAudioFileInfo.h"
+#include "plugin/kwapi/IKwHost.h"
+#include "tags/KwPropertyMap.h"
+#include "tags/KwXMLFilename.h"
+
+class KwAudioFileInfoBase : public KwObjectImpl<IKwAudioFileInfo> {};
+
+class CDSDFileInfo : public KwAudioFileInfoBase {
+public:
+    explicit CDSDFileInfo(IKwHost* host) : host_(host), fileName_(nullptr) {}
+    ~CDSDFileInfo() override;
+
+    bool GetProperty(const KwChar* name, IKwDllString* result) override;
+    bool SetProperty(const KwChar* name, const KwChar* value) override;
+    bool GetTagSummary(IKwDllString* result) override;
+    bool Open(const KwChar* fileName) override;
+    bool Close() override;
+    int32_t RemoveTag(int32_t kind) override;
+
+private:
+    IKwHost* host_;
+    std::unique_ptr<CDSDFile> file_;
+    KwPropertyMap properties_;
+    KwXMLFilename fileName_;
+    bool dirty_ = false;
+};
