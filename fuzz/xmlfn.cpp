@@ -1,0 +1,63 @@
+// File-name texts: parse arbitrary input as a plain path or XMLFN text, render
+// it back and parse again. A record with items renders as XMLFN text, which
+// must give back exactly the same name and items.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "tags/KwXMLFilename.h"
+
+namespace {
+
+// First byte odd: the rest is UTF-8; even: raw UTF-16 units. Texts reach the
+// record as zero-terminated strings, so the first zero unit ends the text.
+KwString TextFrom(const uint8_t* data, size_t size) {
+    if (size == 0) return KwString();
+    KwString text;
+    if (data[0] & 1) {
+        text = KwFromUtf8(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
+    } else {
+        for (size_t i = 1; i + 1 < size; i += 2) text.push_back(static_cast<KwChar>(data[i] | (data[i + 1] << 8)));
+    }
+    const size_t zero = text.find(KwChar(0));
+    if (zero != KwString::npos) text.resize(zero);
+    return text;
+}
+
+// Unpaired surrogates cannot travel in XML text.
+bool HasUnpairedSurrogate(KwStringView s) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        const auto u = static_cast<uint16_t>(s[i]);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < s.size() && static_cast<uint16_t>(s[i + 1]) >= 0xDC00 &&
+            static_cast<uint16_t>(s[i + 1]) <= 0xDFFF) {
+            ++i;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const KwString text = TextFrom(data, size);
+    KwXMLFilename first(text);
+    const KwString rendered = first.ToText();
+    KwXMLFilename second(rendered);
+    (void)second.ToText();
+    KwXMLFilename copy(KW_T("x"));
+    copy = second;
+
+    if (!first.Items().IsEmpty()) {
+        bool representable = !HasUnpairedSurrogate(first.FileName());
+        first.Items().ForEach([&](const KwString& key, const KwString& value) {
+            if (HasUnpairedSurrogate(key) || HasUnpairedSurrogate(value)) representable = false;
+        });
+        if (representable &&
+            (second.FileName() != first.FileName() || !second.Items().Equals(first.Items()) ||
+             !copy.Items().Equals(first.Items())))
+            std::abort();
+    }
+    return 0;
+}

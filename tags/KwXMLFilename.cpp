@@ -1,0 +1,81 @@
+#include "tags/KwXMLFilename.h"
+
+#include "support/KwXml.h"
+
+KwXMLFilename::KwXMLFilename(const KwChar* text) : KwXMLFilename(text ? KwStringView(text) : KwStringView()) {}
+
+KwXMLFilename::KwXMLFilename(KwStringView text) : fileName_(text) { Parse(false); }
+
+KwXMLFilename::KwXMLFilename(const KwXMLFilename& other) { Copy(other); }
+
+KwXMLFilename& KwXMLFilename::operator=(const KwXMLFilename& other) {
+    Copy(other);
+    return *this;
+}
+
+void KwXMLFilename::Copy(const KwXMLFilename& other) {
+    if (&other == this) return;
+    fileName_ = other.fileName_;
+    items_.Assign(other.items_);
+    flag_ = other.flag_;
+}
+
+void KwXMLFilename::Parse(bool clear) {
+    if (clear) items_.Clear();
+    if (KwStartsWithNoCase(fileName_, KW_T("<XMLFN version=")))
+        ParseXml();
+    else
+        ParsePlain();
+}
+
+void KwXMLFilename::ParseXml() {
+    const KwString text = std::move(fileName_);
+    fileName_.clear();
+    KwXmlElement root;
+    if (!KwXmlParse(text, root)) return;
+    // The text starts with the element's tag, so the element is the root; its
+    // name is taken in any case, as the start of the text is.
+    if (!KwEqualsNoCase(root.name, KW_T("XMLFN"))) return;
+    const KwString* version = root.Attribute(KW_T("version"));
+    if (!version || *version != KW_T("1.0")) return;
+    for (const KwXmlElement& item : root.children) {
+        if (item.name != KW_T("Item")) continue;
+        const KwString* name = item.Attribute(KW_T("Name"));
+        const KwStringView key = name ? KwStringView(*name) : KwStringView();
+        if (KwEqualsNoCase(key, KW_T("Filename")))
+            fileName_ = item.text;
+        else
+            items_.SetString(key, item.text);
+    }
+}
+
+void KwXMLFilename::ParsePlain() {
+    // URLs and folder names are taken as they are.
+    if (fileName_.find(KW_T("://")) != KwString::npos) return;
+    if (!fileName_.empty() && fileName_.back() == KW_T('\\')) return;
+    const size_t semicolon = fileName_.rfind(KW_T(';'));
+    const size_t dot = fileName_.rfind(KW_T('.'));
+    if (semicolon == KwString::npos || dot == KwString::npos || dot > semicolon) return;
+    const size_t extension = semicolon - dot - 1;
+    if (extension < 1 || extension > 5) return;
+    items_.SetString(KW_T("PostExtensionData"), KwStringView(fileName_).substr(semicolon + 1));
+    fileName_.resize(semicolon);
+}
+
+KwString KwXMLFilename::ToText() const {
+    if (items_.IsEmpty()) return fileName_;
+    KwString out = KW_T("<XMLFN version=\"1.0\"><Item Name=\"Filename\">");
+    out += KwXmlEscapeText(fileName_);
+    out += KW_T("</Item>");
+    items_.ForEach([&out](const KwString& key, const KwString& value) {
+        // The key is escaped like an attribute value, so that no key can
+        // break the markup or pose as another item.
+        out += KW_T("<Item Name=\"");
+        out += KwXmlEscapeAttribute(key);
+        out += KW_T("\">");
+        out += KwXmlEscapeText(value);
+        out += KW_T("</Item>");
+    });
+    out += KW_T("</XMLFN>");
+    return out;
+}
