@@ -7,7 +7,7 @@ JOBS="${JOBS:-$(nproc)}"
 PACKAGES=(cmake make g++ pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libpugixml-dev libcli11-dev libsndfile1-dev zlib1g-dev libhowardhinnant-date-dev
-  g++-mingw-w64-x86-64 ffmpeg python3-mutagen bc)
+  g++-mingw-w64-x86-64 ffmpeg python3-mutagen bc locales)
 
 install_packages() {
   local missing=()
@@ -20,6 +20,15 @@ install_packages() {
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+}
+
+# A locale whose decimal separator is a comma, for the number-formatting tests.
+install_locales() {
+  if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8 || true
   fi
 }
 

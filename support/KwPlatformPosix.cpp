@@ -87,6 +87,7 @@ std::vector<KwString> KwGetCommandLineArguments() {
 
 // A length word stands before the text, as with the system strings of Windows.
 KwChar* KwSysAllocString(const KwChar* text, size_t length) {
+    if (length > (UINT32_MAX / sizeof(KwChar)) - 1) return nullptr;  // the length word is 32 bits
     auto* block = static_cast<uint32_t*>(malloc(sizeof(uint32_t) + (length + 1) * sizeof(KwChar)));
     if (!block) return nullptr;
     block[0] = static_cast<uint32_t>(length * sizeof(KwChar));

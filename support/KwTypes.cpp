@@ -91,7 +91,8 @@ KwChar KwFoldCase(KwChar ch) {
     if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<KwChar>(c + 32);
     // Latin Extended-A: capitals on even code points, small letters on odd ones,
     // except for the stretch 0x139..0x148 and 0x179..0x17E which are shifted by one.
-    if (c >= 0x100 && c <= 0x137) return static_cast<KwChar>(c | 1);
+    if (c == 0x130) return KW_T('i');  // capital I with dot above
+    if (c >= 0x100 && c <= 0x137 && c != 0x131) return static_cast<KwChar>(c | 1);
     if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
         return (c & 1) ? static_cast<KwChar>(c + 1) : ch;
     if (c >= 0x14A && c <= 0x177) return static_cast<KwChar>(c | 1);

@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "support/KwNumbers.h"
+
+namespace {
+
+KwString T(std::string_view s) { return KwFromUtf8(s); }
+
+// Switches the C locale's numeric category for one test and restores it.
+class NumericLocale {
+public:
+    explicit NumericLocale(const char* name) {
+        const char* current = std::setlocale(LC_NUMERIC, nullptr);
+        saved_ = current ? current : "C";
+        active_ = std::setlocale(LC_NUMERIC, name) != nullptr;
+    }
+    ~NumericLocale() { std::setlocale(LC_NUMERIC, saved_.c_str()); }
+    bool Active() const { return active_; }
+
+private:
+    std::string saved_;
+    bool active_ = false;
+};
+
+// A locale whose decimal separator is a comma, if the system has one.
+const char* FindCommaLocale() {
+    static const char* const kNames[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8",
+                                         "German_Germany.1252", "de_DE"};
+    for (const char* name : kNames) {
+        NumericLocale probe(name);
+        if (probe.Active() && KwDecimalSeparator() == KW_T(',')) return name;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(KwNumbers, FormatsIntegers) {
+    EXPECT_EQ(KwFormatInt32(0), T("0"));
+    EXPECT_EQ(KwFormatInt32(-42), T("-42"));
+    EXPECT_EQ(KwFormatInt32(std::numeric_limits<int32_t>::min()), T("-2147483648"));
+    EXPECT_EQ(KwFormatInt64(std::numeric_limits<int64_t>::max()), T("9223372036854775807"));
+    EXPECT_EQ(KwFormatInt64(std::numeric_limits<int64_t>::min()), T("-9223372036854775808"));
+}
+
+TEST(KwNumbers, ParsesIntegersWithSaturation) {
+    EXPECT_EQ(KwParseInt32(T("  \t+123abc")), 123);
+    EXPECT_EQ(KwParseInt32(T("-17")), -17);
+    EXPECT_EQ(KwParseInt32(T("")), 0);
+    EXPECT_EQ(KwParseInt32(T("abc")), 0);
+    EXPECT_EQ(KwParseInt32(T("-")), 0);
+    EXPECT_EQ(KwParseInt32(T("+ 5")), 0);
+    EXPECT_EQ(KwParseInt32(T("2147483647")), 2147483647);
+    EXPECT_EQ(KwParseInt32(T("2147483648")), 2147483647);
+    EXPECT_EQ(KwParseInt32(T("-2147483648")), -2147483647);
+    EXPECT_EQ(KwParseInt32(T("99999999999999999999999999999")), 2147483647);
+    EXPECT_EQ(KwParseInt32(T("-99999999999999999999999999999")), -2147483647);
+    EXPECT_EQ(KwParseInt32(T("0000000000000000000000000012")), 12);
+}
+
+TEST(KwNumbers, ParsesDoublesWithEitherSeparator) {
+    EXPECT_EQ(KwParseDouble(T("1.5")), 1.5);
+    EXPECT_EQ(KwParseDouble(T("1,5")), 1.5);
+    EXPECT_EQ(KwParseDouble(T("1234,56789")), KwParseDouble(T("1234.56789")));
+    EXPECT_EQ(KwParseDouble(T("  -0,25ms")), -0.25);
+    EXPECT_EQ(KwParseDouble(T("+.5")), 0.5);
+    EXPECT_EQ(KwParseDouble(T("7.")), 7.0);
+    EXPECT_EQ(KwParseDouble(T("1.5.3")), 1.5);
+    EXPECT_EQ(KwParseDouble(T("1,5,3")), 1.5);
+    EXPECT_EQ(KwParseDouble(T("2.5e3")), 2500.0);
+    EXPECT_EQ(KwParseDouble(T("2,5E-1")), 0.25);
+    EXPECT_EQ(KwParseDouble(T("3e")), 3.0);
+    EXPECT_EQ(KwParseDouble(T("3e+x")), 3.0);
+    EXPECT_EQ(KwParseDouble(T("0.1")), 0.1);
+    EXPECT_EQ(KwParseDouble(T("0x10")), 0.0);  // no hexadecimal numbers
+    for (const char* bad : {"", ".", ",", "-", "abc", "e5", "inf", "nan"}) EXPECT_EQ(KwParseDouble(T(bad)), 0.0) << bad;
+}
+
+TEST(KwNumbers, ParseDoubleOutOfRange) {
+    EXPECT_EQ(KwParseDouble(T("1e400")), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(KwParseDouble(T("-1e99999999999")), -std::numeric_limits<double>::infinity());
+    EXPECT_EQ(KwParseDouble(T("1e-400")), 0.0);
+    EXPECT_EQ(KwParseDouble(T("0.000001e-99999999")), 0.0);
+    EXPECT_EQ(KwParseDouble(T("0e99999")), 0.0);
+    // A long digit string is still read exactly.
+    EXPECT_EQ(KwParseDouble(T("1" + std::string(400, '0') + "e-400")), 1.0);
+}
+
+TEST(KwNumbers, ParseDoubleIgnoresLocale) {
+    const char* comma = FindCommaLocale();
+    if (!comma) GTEST_SKIP() << "no locale with a decimal comma installed";
+    NumericLocale locale(comma);
+    EXPECT_EQ(KwParseDouble(T("1.5")), 1.5);
+    EXPECT_EQ(KwParseDouble(T("1,5")), 1.5);
+}
+
+TEST(KwNumbers, FormatsDoublesWithAllSignificantDigits) {
+    NumericLocale locale("C");
+    EXPECT_EQ(KwFormatDouble(0.0), T("0"));
+    EXPECT_EQ(KwFormatDouble(180.0), T("180"));
+    EXPECT_EQ(KwFormatDouble(1.5), T("1.5"));
+    EXPECT_EQ(KwFormatDouble(-2.25), T("-2.25"));
+    EXPECT_EQ(KwFormatDouble(0.1), T("0.1"));
+    EXPECT_EQ(KwFormatDouble(1.0 / 3.0), T("0.3333333333333333"));
+    EXPECT_EQ(KwFormatDouble(2.0 / 3.0), T("0.6666666666666666"));  // exact binary value ...6662965923251249478 rounds down
+    EXPECT_EQ(KwFormatDouble(123.456), T("123.4560000000000031"));
+    EXPECT_EQ(KwFormatDouble(1e-17), T("0"));
+    EXPECT_EQ(KwFormatDouble(0.99999999999999999), T("1"));
+    EXPECT_EQ(KwFormatDouble(1e20), T("100000000000000000000"));
+    EXPECT_EQ(KwFormatDouble(3.14159, 2), T("3.14"));
+    EXPECT_EQ(KwFormatDouble(2.5, 0), T("2"));  // halfway rounds to even
+    EXPECT_EQ(KwFormatDouble(std::numeric_limits<double>::max()).size(), 309u);
+    EXPECT_EQ(KwFormatDoubleFixed(1.5, 3), T("1.500"));
+    EXPECT_EQ(KwFormatDoubleFixed(-0.125, 2), T("-0.12"));
+    EXPECT_EQ(KwFormatDoubleFixed(7.0, 0), T("7"));
+}
+
+TEST(KwNumbers, FormatDoubleFollowsLocaleSeparator) {
+    {
+        NumericLocale locale("C");
+        EXPECT_EQ(KwDecimalSeparator(), KW_T('.'));
+    }
+    const char* comma = FindCommaLocale();
+    if (!comma) GTEST_SKIP() << "no locale with a decimal comma installed";
+    NumericLocale locale(comma);
+    EXPECT_EQ(KwDecimalSeparator(), KW_T(','));
+    EXPECT_EQ(KwFormatDouble(1.25), T("1,25"));
+    EXPECT_EQ(KwFormatDouble(-3.0), T("-3"));
+    EXPECT_EQ(KwFormatDoubleFixed(1.5, 2), T("1,50"));
+    // The formatted text reads back to the same value.
+    EXPECT_EQ(KwParseDouble(KwFormatDouble(1234.0625)), 1234.0625);
+}
+
+TEST(KwNumbers, PointerTextRoundTrips) {
+    EXPECT_EQ(KwFormatPointer(0), T("0000000000000000"));
+    EXPECT_EQ(KwFormatPointer(0x00007FFDEADBEEF0ull), T("00007FFDEADBEEF0"));
+    EXPECT_EQ(KwParsePointer(T("00007FFDEADBEEF0")), 0x00007FFDEADBEEF0ull);
+    EXPECT_EQ(KwParsePointer(T("0x7ffdeadbeef0")), 0x7FFDEADBEEF0ull);
+    EXPECT_EQ(KwParsePointer(T("FFFFFFFFFFFFFFFF")), UINT64_MAX);
+    EXPECT_EQ(KwParsePointer(T("1FFFFFFFFFFFFFFFF")), UINT64_MAX);  // saturates
+    EXPECT_EQ(KwParsePointer(T("12zz")), 0x12u);
+    EXPECT_EQ(KwParsePointer(T("")), 0u);
+    EXPECT_EQ(KwParsePointer(T("0x")), 0u);
+    for (uint64_t v : {1ull, 0x123456789ABCDEFull, ~0ull}) EXPECT_EQ(KwParsePointer(KwFormatPointer(v)), v);
+}
