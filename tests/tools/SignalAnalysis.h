@@ -1,0 +1,45 @@
+// Test helpers: decoding files with the ffmpeg command-line program (a black
+// box) and measuring a sine's frequency, level and in-band SNR.
+#pragma once
+
+#include <complex>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace dsdtest {
+
+// True when an ffmpeg program can be run.
+bool HaveFfmpeg();
+
+// Runs `ffmpeg -v error -i path -f f64le -` and returns the interleaved
+// samples; empty on failure.
+std::vector<double> DecodeWithFfmpeg(const std::string& path);
+
+// Runs a shell command and returns what it printed.
+std::string RunCommand(const std::string& command);
+
+// One channel of an interleaved signal.
+std::vector<double> Deinterleave(const std::vector<double>& all, size_t channels, size_t channel);
+
+struct ToneMeasure {
+    double peakFrequency = 0;  // Hz, centre of the strongest bin in the audio band
+    double levelDb = -999;     // sine amplitude in dB (1.0 = 0 dB)
+    double snrDb = 0;          // sine power over all other power from 20 Hz to 20 kHz
+};
+
+// Analyses `count` samples (a power of two) starting at `start` with a
+// Blackman-Harris window and an FFT. `expected` is the tone's frequency.
+ToneMeasure MeasureTone(const std::vector<double>& x, size_t start, size_t count, double rate, double expected);
+
+// A fresh path in the test's temporary folder.
+std::string TempPath(const std::string& name);
+
+// Reads a whole file; empty when it cannot be read.
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+
+// Integer readers.
+uint64_t LoadLE(const uint8_t* p, int bytes);
+uint64_t LoadBE(const uint8_t* p, int bytes);
+
+}  // namespace dsdtest

@@ -1,0 +1,87 @@
+// The dsdgen program end to end: options in, a readable file out, and exit
+// codes that tell failures apart.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <sys/wait.h>
+
+#include "SignalAnalysis.h"
+
+using namespace dsdtest;
+
+namespace {
+
+int RunDsdgen(const std::string& args) {
+    const std::string cmd = std::string("\"") + DSD_BIN_DIR + "/dsdgen\" " + args + " >/dev/null 2>&1";
+    const int status = std::system(cmd.c_str());
+    return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Dsdgen, WritesDsfWithTagAndTwoToneChannel) {
+    const std::string path = TempPath("gen.dsf");
+    ASSERT_EQ(RunDsdgen("--channels 2 --samples 1000003 --freq 1000+5000,3000 --level -12 --block-size 512 "
+                        "--id3-title \"Two tones\" \"" + path + "\""),
+              0);
+    const std::vector<uint8_t> f = ReadFileBytes(path);
+    ASSERT_GT(f.size(), 92u);
+    EXPECT_EQ(LoadLE(&f[12], 8), f.size());
+    EXPECT_EQ(LoadLE(&f[28 + 24], 4), 2u);
+    EXPECT_EQ(LoadLE(&f[28 + 28], 4), 2822400u);
+    EXPECT_EQ(LoadLE(&f[28 + 36], 8), 1000003u);
+    EXPECT_EQ(LoadLE(&f[28 + 44], 4), 512u);
+    const uint64_t meta = LoadLE(&f[20], 8);
+    ASSERT_LT(meta + 3, f.size());
+    EXPECT_EQ(std::string(f.begin() + static_cast<ptrdiff_t>(meta), f.begin() + static_cast<ptrdiff_t>(meta) + 3), "ID3");
+
+    if (HaveFfmpeg()) {
+        const std::vector<double> pcm = DecodeWithFfmpeg(path);
+        const std::vector<double> left = Deinterleave(pcm, 2, 0);
+        const std::vector<double> right = Deinterleave(pcm, 2, 1);
+        ASSERT_GE(left.size(), 8192u + 65536u);
+        // Both tones in the left channel, neither in the right one.
+        for (double fr : {1000.0, 5000.0}) {
+            EXPECT_NEAR(MeasureTone(left, 8192, 65536, 352800, fr).levelDb, -12, 0.1) << fr;
+            EXPECT_LT(MeasureTone(right, 8192, 65536, 352800, fr).levelDb, -90) << fr;
+        }
+        EXPECT_NEAR(MeasureTone(right, 8192, 65536, 352800, 3000).levelDb, -12, 0.1);
+    }
+    std::remove(path.c_str());
+}
+
+TEST(Dsdgen, WritesDsdiffAndReportsFailures) {
+    const std::string path = TempPath("gen.DFF");
+    ASSERT_EQ(RunDsdgen("--rate 5644800 --channels 6 --seconds 0.01 --lsco 4 \"" + path + "\""), 0);
+    const std::vector<uint8_t> f = ReadFileBytes(path);
+    ASSERT_GT(f.size(), 16u);
+    EXPECT_EQ(std::string(f.begin(), f.begin() + 4), "FRM8");
+    EXPECT_EQ(LoadBE(&f[4], 8), f.size() - 12);
+    const std::string text(f.begin(), f.end());
+    EXPECT_NE(text.find("MLFTMRGTC   LFE LS  RS  "), std::string::npos);
+    EXPECT_NE(text.find("LSCO"), std::string::npos);
+    // 56448 samples per channel: 7056 bytes for each of the six channels.
+    // FRM8 header and form type (16), FVER (16), then PROP and the sound data.
+    ASSERT_EQ(text.substr(32, 4), "PROP");
+    const size_t dsd = 32 + 12 + LoadBE(&f[36], 8);
+    ASSERT_LT(dsd + 12, f.size());
+    EXPECT_EQ(text.substr(dsd, 4), "DSD ");
+    EXPECT_EQ(LoadBE(&f[dsd + 4], 8), 6u * 7056);
+    std::remove(path.c_str());
+
+    EXPECT_EQ(RunDsdgen("--seconds 0.01 \"" + TempPath("x.wav") + "\""), 2);
+    EXPECT_EQ(RunDsdgen("--seconds 0.01 --freq 1000,x \"" + TempPath("x.dsf") + "\""), 2);
+    EXPECT_NE(RunDsdgen("--rate 44100 \"" + TempPath("x.dsf") + "\""), 0);
+    EXPECT_NE(RunDsdgen("--channels 7 \"" + TempPath("x.dsf") + "\""), 0);
+    EXPECT_EQ(RunDsdgen("--seconds 0.01 \"" + TempPath("no-such-dir") + "/x.dsf\""), 1);
+    // A full-scale tone overloads the modulator: the file is written but the
+    // run fails.
+    const std::string loud = TempPath("loud.dsf");
+    EXPECT_EQ(RunDsdgen("--seconds 0.05 --level 0 --freq 100 \"" + loud + "\""), 3);
+    std::remove(loud.c_str());
+    std::remove(TempPath("x.dsf").c_str());
+}
+
+}  // namespace

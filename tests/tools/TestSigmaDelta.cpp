@@ -1,0 +1,129 @@
+// The sigma-delta modulator and the bit-packing helpers.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "tools/lib/SigmaDelta.h"
+
+using namespace dsdtools;
+
+namespace {
+
+double Sine(double level, double freq, uint32_t rate, uint64_t n) {
+    return level * std::sin(2.0 * std::numbers::pi * freq * static_cast<double>(n) / rate);
+}
+
+TEST(BitPacking, OrdersAndPartialBytes) {
+    const uint8_t bits[11] = {1, 0, 0, 0, 0, 0, 1, 1, 0, 1, 1};
+    uint8_t msb[2] = {0xAA, 0xAA};
+    uint8_t lsb[2] = {0xAA, 0xAA};
+    PackBitsMsbFirst(bits, 11, msb);
+    PackBitsLsbFirst(bits, 11, lsb);
+    EXPECT_EQ(msb[0], 0x83);
+    EXPECT_EQ(msb[1], 0x60);  // unused low bits are zero
+    EXPECT_EQ(lsb[0], 0xC1);
+    EXPECT_EQ(lsb[1], 0x06);
+    for (int b = 0; b < 256; ++b) {
+        const uint8_t v = static_cast<uint8_t>(b);
+        EXPECT_EQ(ReverseBits(ReverseBits(v)), v);
+        for (int i = 0; i < 8; ++i) ASSERT_EQ((ReverseBits(v) >> i) & 1, (v >> (7 - i)) & 1);
+    }
+    std::vector<uint8_t> bytes = {msb[0], msb[1]};
+    ReverseBitsInPlace(bytes);
+    EXPECT_EQ(bytes[0], lsb[0]);
+    EXPECT_EQ(bytes[1], ReverseBits(0x60));
+}
+
+// At -6 dBFS, anywhere in the audio band and at every rate, the loop must
+// stay in its linear range for seconds: no clamp ever acts and the states
+// keep well inside their limits.
+TEST(SigmaDelta, StableAtMinus6dBFSForSeconds) {
+    struct Case {
+        uint32_t rate;
+        double freq;
+        double seconds;
+    };
+    const Case cases[] = {{kDsd64Rate, 20, 3},    {kDsd64Rate, 1000, 3},  {kDsd64Rate, 20000, 3},
+                          {kDsd128Rate, 20, 1.5}, {kDsd128Rate, 20000, 1.5}, {kDsd256Rate, 1000, 0.75}};
+    const double level = std::pow(10.0, -6.0 / 20);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rate) + " Hz rate, " + std::to_string(c.freq) + " Hz tone");
+        SigmaDeltaModulator mod(c.rate);
+        const uint64_t n = static_cast<uint64_t>(c.seconds * c.rate);
+        int64_t sum = 0;
+        for (uint64_t i = 0; i < n; ++i) sum += 2 * mod.Step(Sine(level, c.freq, c.rate, i)) - 1;
+        EXPECT_EQ(mod.ClampCount(), 0u);
+        for (int s = 0; s < SigmaDeltaModulator::kOrder; ++s) EXPECT_LT(mod.PeakState(s), 0.7 * mod.StateLimit(s));
+        // The output bits average out to the (zero-mean) input.
+        EXPECT_LT(std::fabs(static_cast<double>(sum) / static_cast<double>(n)), 1e-3);
+    }
+}
+
+// A constant input comes out as the density of ones: the loop's signal gain
+// is 1 at DC.
+TEST(SigmaDelta, DensityFollowsConstantInput) {
+    for (double x : {-0.5, -0.25, 0.0, 0.1, 0.4}) {
+        SigmaDeltaModulator mod(kDsd64Rate);
+        const int n = 1 << 20;
+        int64_t sum = 0;
+        for (int i = 0; i < n; ++i) sum += 2 * mod.Step(x) - 1;
+        EXPECT_NEAR(static_cast<double>(sum) / n, x, 1e-4) << "input " << x;
+        EXPECT_EQ(mod.ClampCount(), 0u);
+    }
+}
+
+// Overloaded, the clamps keep every state bounded; once the input is back in
+// range the loop settles and runs without clamping again.
+TEST(SigmaDelta, RecoversFromOverload) {
+    for (double overDb : {0.0, 6.0}) {
+        SigmaDeltaModulator mod(kDsd64Rate);
+        const uint64_t over = kDsd64Rate / 50;
+        for (uint64_t i = 0; i < over; ++i) mod.Step(Sine(std::pow(10.0, overDb / 20), 100, kDsd64Rate, i));
+        EXPECT_GT(mod.ClampCount(), 0u) << overDb << " dBFS should overload the loop";
+        for (int s = 0; s < SigmaDeltaModulator::kOrder; ++s) EXPECT_LE(mod.PeakState(s), mod.StateLimit(s));
+        const uint64_t settle = kDsd64Rate / 100;
+        for (uint64_t i = 0; i < settle; ++i) mod.Step(Sine(0.5, 1000, kDsd64Rate, i));
+        const uint64_t after = mod.ClampCount();
+        for (uint64_t i = settle; i < kDsd64Rate / 2; ++i) mod.Step(Sine(0.5, 1000, kDsd64Rate, i));
+        EXPECT_EQ(mod.ClampCount(), after) << "still clamping after an overload of " << overDb << " dBFS";
+    }
+    // Not-a-number input must not poison the states either.
+    SigmaDeltaModulator mod(kDsd64Rate);
+    for (int i = 0; i < 10; ++i) mod.Step(std::nan(""));
+    uint64_t clampsAfterNan = mod.ClampCount();
+    for (int i = 0; i < 100000; ++i) mod.Step(0.25);
+    EXPECT_GT(clampsAfterNan, 0u);
+    for (int s = 0; s < SigmaDeltaModulator::kOrder; ++s) EXPECT_FALSE(std::isnan(mod.PeakState(s)));
+}
+
+TEST(SigmaDelta, GenerateDsdChannelsDitherAndIdle) {
+    DsdSignal sig;
+    sig.rate = kDsd64Rate;
+    sig.channels = {ChannelSignal{{{1000, -6, 0}}}, ChannelSignal{}, ChannelSignal{{{1000, -6, 0}}}};
+    const uint64_t samples = 100003;
+    DsdStream a = GenerateDsd(sig, samples);
+    ASSERT_EQ(a.ChannelCount(), 3u);
+    EXPECT_EQ(a.sampleCount, samples);
+    for (const auto& ch : a.channels) EXPECT_EQ(ch.size(), (samples + 7) / 8);
+    EXPECT_EQ(a.channels[0], a.channels[2]);  // same signal, no dither: same bits
+    EXPECT_NE(a.channels[0], a.channels[1]);
+    EXPECT_EQ(a.clampCount, 0u);
+
+    // Dither changes the bits, differs per channel, and is repeatable.
+    sig.ditherAmplitude = 0.01;
+    DsdStream d1 = GenerateDsd(sig, samples);
+    DsdStream d2 = GenerateDsd(sig, samples);
+    EXPECT_EQ(d1.channels, d2.channels);
+    EXPECT_NE(d1.channels[0], a.channels[0]);
+    EXPECT_NE(d1.channels[0], d1.channels[2]);
+    EXPECT_EQ(d1.clampCount, 0u);
+
+    DsdStream idle = MakeIdleStream(2, kDsd128Rate, 17);
+    ASSERT_EQ(idle.channels.size(), 2u);
+    EXPECT_EQ(idle.channels[1], std::vector<uint8_t>(3, 0x69));
+    EXPECT_EQ(idle.rate, kDsd128Rate);
+}
+
+}  // namespace
