@@ -209,7 +209,10 @@ int CmdDecode(const PluginLibrary& plugin, IKwHost* host, const std::string& in,
     const bool showProgress = isatty(STDERR_FILENO) != 0;
     const double totalSeconds = static_cast<double>(AskInt(s, 1)) / 1000.0;
     const double bytesPerSecond = static_cast<double>(shape.sampleRate) * shape.channels * bits / 8.0;
-    std::vector<uint8_t> buffer(1 << 16);
+    // The plug-in delivers a DSF file one block group per read and nothing when
+    // the request is smaller than a group (6 channels of 4096 bytes become
+    // 196608 bytes of PCM), so the request is generous.
+    std::vector<uint8_t> buffer(1 << 20);
     uint64_t delivered = 0;
     int ticks = 0;
     for (;;) {
