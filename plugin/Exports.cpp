@@ -2,6 +2,7 @@
 #include "plugin/DSDApp.h"
 #include "plugin/DSDFileInfo.h"
 #include "plugin/DSDInputSource.h"
+#include "plugin/SharedToolsHelper.h"
 #include "plugin/kwapi/IKwTools.h"
 #include "support/KwPlatform.h"
 
@@ -44,5 +45,6 @@ __attribute__((destructor)) static void DsdLibraryUnloaded() {
     theApp->DllEntry(theApp->ModuleHandle(), kKwProcessDetach, nullptr);
     theApp->~CDSDApp();
     theApp = nullptr;
+    CKwSharedToolsHelper::DestroyLoaderLock();
 }
 #endif

@@ -56,6 +56,8 @@ std::vector<KwLoadAttempt> LibraryLoadAttempts(const KwString& folder, const KwS
             {base + KW_T("x64") + KwString(1, sep) + path, kKwLoadAlteredSearchPath}};
 }
 
+void CKwSharedToolsHelper::DestroyLoaderLock() { delete g_loaderLock.exchange(nullptr, std::memory_order_acq_rel); }
+
 CKwSharedToolsHelper& CKwSharedToolsHelper::Instance() {
     static CKwSharedToolsHelper instance;
     return instance;
@@ -159,6 +161,8 @@ IKwReader* CKwSharedToolsHelper::CreateGenericReader(const KwChar* argument) {
 }
 
 void CKwSharedToolsHelper::UnloadAll() {
+    // Without the lock nothing was ever loaded.
+    if (!g_loaderLock.load(std::memory_order_acquire)) return;
     const KwModuleHandle self = CurrentModuleHandle();
     {
         KwLockGuard guard(LoaderLock());

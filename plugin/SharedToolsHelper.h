@@ -44,6 +44,10 @@ public:
     void* ReaderExport(const char* name);
     // Unloads every library (module exit). Later requests load them again.
     void UnloadAll();
+    // Frees the loader lock. Only for the very end of the library's life, when
+    // no code of the library can run any more (the shared object's unload hook);
+    // otherwise the lock lives as long as the process.
+    static void DestroyLoaderLock();
 
     // File names of the host libraries on this platform.
     static KwString ToolsLibraryName();

@@ -1,7 +1,7 @@
 // Locks: a critical section and a scoped guard.
 #pragma once
 
-#include <memory>
+#include <cstddef>
 
 class KwCriticalSection {
 public:
@@ -15,8 +15,9 @@ public:
     bool TryEnter();
 
 private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
+    // The platform's lock object lives inline (no allocation), so that locks in
+    // static storage cost nothing to make and leave nothing behind.
+    alignas(16) unsigned char storage_[64];
 };
 
 class KwLockGuard {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <new>
 
 #include "KwLock.h"
 #include "KwPlatform.h"
@@ -107,14 +108,15 @@ KwString KwGetUserConfigFolder() {
     return KwFromUtf8(std::string(home ? home : ".") + "/.config");
 }
 
-struct KwCriticalSection::Impl {
-    std::recursive_mutex mutex;
-};
+namespace {
+std::recursive_mutex* Mutex(unsigned char* storage) { return std::launder(reinterpret_cast<std::recursive_mutex*>(storage)); }
+}  // namespace
 
-KwCriticalSection::KwCriticalSection() : impl_(std::make_unique<Impl>()) {}
-KwCriticalSection::~KwCriticalSection() = default;
-void KwCriticalSection::Enter() { impl_->mutex.lock(); }
-void KwCriticalSection::Leave() { impl_->mutex.unlock(); }
-bool KwCriticalSection::TryEnter() { return impl_->mutex.try_lock(); }
+static_assert(sizeof(std::recursive_mutex) <= 64 && alignof(std::recursive_mutex) <= 16);
+KwCriticalSection::KwCriticalSection() { new (storage_) std::recursive_mutex(); }
+KwCriticalSection::~KwCriticalSection() { Mutex(storage_)->~recursive_mutex(); }
+void KwCriticalSection::Enter() { Mutex(storage_)->lock(); }
+void KwCriticalSection::Leave() { Mutex(storage_)->unlock(); }
+bool KwCriticalSection::TryEnter() { return Mutex(storage_)->try_lock(); }
 
 #endif

@@ -85,14 +85,15 @@ KwString KwGetUserConfigFolder() {
     return L".";
 }
 
-struct KwCriticalSection::Impl {
-    CRITICAL_SECTION cs;
-};
+namespace {
+CRITICAL_SECTION* Section(unsigned char* storage) { return reinterpret_cast<CRITICAL_SECTION*>(storage); }
+}  // namespace
 
-KwCriticalSection::KwCriticalSection() : impl_(std::make_unique<Impl>()) { InitializeCriticalSection(&impl_->cs); }
-KwCriticalSection::~KwCriticalSection() { DeleteCriticalSection(&impl_->cs); }
-void KwCriticalSection::Enter() { EnterCriticalSection(&impl_->cs); }
-void KwCriticalSection::Leave() { LeaveCriticalSection(&impl_->cs); }
-bool KwCriticalSection::TryEnter() { return TryEnterCriticalSection(&impl_->cs) != 0; }
+static_assert(sizeof(CRITICAL_SECTION) <= 64 && alignof(CRITICAL_SECTION) <= 16);
+KwCriticalSection::KwCriticalSection() { InitializeCriticalSection(Section(storage_)); }
+KwCriticalSection::~KwCriticalSection() { DeleteCriticalSection(Section(storage_)); }
+void KwCriticalSection::Enter() { EnterCriticalSection(Section(storage_)); }
+void KwCriticalSection::Leave() { LeaveCriticalSection(Section(storage_)); }
+bool KwCriticalSection::TryEnter() { return TryEnterCriticalSection(Section(storage_)) != 0; }
 
 #endif

@@ -14,7 +14,10 @@ constexpr uint64_t kMaxSettingsFileBytes = 1u << 20;
 
 // Serialises the read-modify-write cycles of the stores of this process.
 KwCriticalSection& WriteLock() {
-    static KwCriticalSection* lock = new KwCriticalSection;  // never destroyed: usable during exit
+    // Built in static storage and never destroyed: usable during exit, and
+    // nothing is left on the heap when the library is unloaded.
+    alignas(KwCriticalSection) static unsigned char storage[sizeof(KwCriticalSection)];
+    static KwCriticalSection* lock = new (storage) KwCriticalSection;
     return *lock;
 }
 

@@ -22,7 +22,7 @@ private:
 }  // namespace
 
 KW_EXPORT IKwImageApp* GetKwImageAppDLL() {
-    // Never destroyed: callers may release it while the process exits.
-    static KwImageApp* app = new KwImageApp;
-    return app;
+    // Trivially destructible, so it stays usable while the process exits.
+    static KwImageApp app;
+    return &app;
 }

@@ -67,7 +67,7 @@ public:
     IKwDecompressor* CreateDecompressor() override;
 };
 
-class KwToolsLibrary : public IKwTools {
+class KwToolsLibrary final : public IKwTools {
 public:
     static KwToolsLibrary& Instance();
 

@@ -35,9 +35,27 @@ bool KwToolsSettings::SetInteger(const KwChar* name, int32_t value, int32_t, int
 
 // ---- the library object ----
 
+namespace {
+
+KwToolsLibrary* g_instance = nullptr;
+
+// Frees the library object when the library is unloaded with no plug-in
+// attached. While a plug-in is still attached (a process that exits without
+// unloading it), the object stays: the plug-in may call Release after this
+// library's own clean-up has run.
+struct InstanceReaper {
+    ~InstanceReaper() {
+        if (g_instance && g_instance->AttachCount() == 0) {
+            delete g_instance;
+            g_instance = nullptr;
+        }
+    }
+} g_reaper;
+
+}  // namespace
+
 KwToolsLibrary& KwToolsLibrary::Instance() {
-    // Never destroyed: plug-ins may still call it while the process exits.
-    static KwToolsLibrary* instance = new KwToolsLibrary;
+    static KwToolsLibrary* instance = g_instance = new KwToolsLibrary;
     return *instance;
 }
 
