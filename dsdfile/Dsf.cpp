@@ -1,0 +1,127 @@
+// DSF container: recognition of the three leading chunks and rewriting of the
+// ID3v2 tag at the file's end.
+#include <algorithm>
+#include <cstring>
+
+#include "dsdfile/CDSDFile.h"
+
+namespace {
+
+constexpr size_t kDsdChunkSize = 28;
+constexpr size_t kFmtChunkRead = 52;
+constexpr size_t kDataHeaderSize = 12;
+// Bounds that no real file comes near; they keep hostile headers from asking
+// for absurd block buffers.
+constexpr uint64_t kMaxBlockGroupBytes = uint64_t{1} << 26;
+constexpr int32_t kMaxWriteChunk = 1 << 30;
+
+uint32_t ReadLe32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint64_t ReadLe64(const uint8_t* p) { return ReadLe32(p) | static_cast<uint64_t>(ReadLe32(p + 4)) << 32; }
+
+void WriteLe64(uint8_t* p, uint64_t value) {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Reads up to `count` bytes, accepting readers that deliver in pieces.
+size_t ReadAll(IKwReader* reader, void* buffer, size_t count) {
+    size_t total = 0;
+    while (total < count) {
+        const int32_t got = reader->Read(static_cast<uint8_t*>(buffer) + total, static_cast<int32_t>(count - total));
+        if (got <= 0) break;
+        total += std::min(static_cast<size_t>(got), count - total);
+    }
+    return total;
+}
+
+}  // namespace
+
+bool CDSDFile::OpenDsf() {
+    if (reader_->Seek(0, kKwSeekBegin) != 0) return false;
+    ReadAll(reader_, dsfHeader_, kDsdChunkSize);
+    if (std::memcmp(dsfHeader_, "DSD ", 4) != 0) return false;
+
+    uint8_t fmt[kFmtChunkRead] = {};
+    if (ReadAll(reader_, fmt, sizeof(fmt)) < sizeof(fmt) || std::memcmp(fmt, "fmt ", 4) != 0) return false;
+    const int64_t fileSize = reader_->GetSize();
+    if (fileSize <= 0) return false;
+    // The fmt chunk cannot be shorter than what was read, nor reach past the file.
+    const uint64_t fmtSize = ReadLe64(fmt + 4);
+    if (fmtSize < kFmtChunkRead || fmtSize - kFmtChunkRead > static_cast<uint64_t>(fileSize)) return false;
+    if (fmtSize > kFmtChunkRead &&
+        reader_->Seek(static_cast<int64_t>(fmtSize - kFmtChunkRead), kKwSeekCurrent) < 0)
+        return false;
+
+    const uint32_t channels = ReadLe32(fmt + 24);
+    const uint32_t rate = ReadLe32(fmt + 28);
+    const uint32_t bits = ReadLe32(fmt + 32);
+    const uint32_t blockSize = ReadLe32(fmt + 44);
+    if (channels < 1 || channels > kAudioFormatMaxChannels || rate == 0 || bits < 1 || bits > 64) return false;
+    const uint32_t blockSizePerChannel = blockSize > 1 ? blockSize : 1;
+    if (uint64_t{blockSizePerChannel} * channels > kMaxBlockGroupBytes) return false;
+    sourceFormat_.SetUp(static_cast<uint16_t>(bits), rate, static_cast<uint16_t>(channels), 0, false, kGuidNull);
+
+    uint8_t data[kDataHeaderSize] = {};
+    if (ReadAll(reader_, data, sizeof(data)) < sizeof(data) || std::memcmp(data, "data", 4) != 0) return false;
+    const int64_t start = reader_->GetPosition();
+    if (start < 0 || start > fileSize) return false;
+    const uint64_t dataChunkSize = ReadLe64(data + 4);
+    const uint64_t declared = dataChunkSize > kDataHeaderSize ? dataChunkSize - kDataHeaderSize : 0;
+    dataStart_ = start;
+    dataLength_ = static_cast<int64_t>(std::min<uint64_t>(declared, static_cast<uint64_t>(fileSize - start)));
+
+    blockSizePerChannel_ = static_cast<int32_t>(blockSizePerChannel);
+    lsbFirst_ = 1;
+    return true;
+}
+
+bool CDSDFile::SaveTag(const uint8_t* tag, size_t size) {
+    if (!ReaderReady() || std::memcmp(dsfHeader_, "DSD ", 4) != 0) return false;
+    // Only a file recognised as DSF has a known audio window to protect.
+    if (sourceKind_ != SourceKind::kDsf || (size > 0 && tag == nullptr)) return false;
+    const int64_t fileSize = reader_->GetSize();
+    if (fileSize < 0) return false;
+    const int64_t savedPosition = reader_->GetPosition();
+
+    uint8_t header[kDsdChunkSize];
+    std::memcpy(header, dsfHeader_, sizeof(header));
+    const uint64_t metadataOffset = MetadataOffset();
+    if (metadataOffset != 0 && metadataOffset < static_cast<uint64_t>(fileSize)) {
+        const auto offset = static_cast<int64_t>(metadataOffset);
+        // The old tag must lie after the audio and really be a tag; anything
+        // else means a damaged offset, and truncating there would cut audio.
+        if (offset < dataStart_ + dataLength_) return false;
+        if (reader_->Seek(offset, kKwSeekBegin) != offset) return false;
+        uint8_t id[3] = {};
+        if (ReadAll(reader_, id, 3) != 3 || std::memcmp(id, "ID3", 3) != 0) return false;
+        if (reader_->Seek(offset, kKwSeekBegin) != offset || !reader_->Truncate()) return false;
+    } else if (reader_->Seek(fileSize, kKwSeekBegin) != fileSize) {
+        return false;
+    }
+
+    if (size > 0) {
+        const int64_t tagOffset = reader_->GetPosition();
+        if (tagOffset < 0) return false;
+        size_t written = 0;
+        while (written < size) {
+            const auto chunk = static_cast<int32_t>(std::min<size_t>(size - written, kMaxWriteChunk));
+            const int32_t put = reader_->Write(tag + written, chunk);
+            if (put != chunk) return false;
+            written += static_cast<size_t>(put);
+        }
+        WriteLe64(header + 20, static_cast<uint64_t>(tagOffset));
+    } else {
+        WriteLe64(header + 20, 0);
+    }
+
+    const int64_t newSize = reader_->GetSize();
+    if (newSize < 0) return false;
+    WriteLe64(header + 12, static_cast<uint64_t>(newSize));
+    if (reader_->Seek(0, kKwSeekBegin) != 0 || reader_->Write(header, kDsdChunkSize) != kDsdChunkSize) return false;
+    std::memcpy(dsfHeader_, header, sizeof(header));
+    if (savedPosition >= 0) reader_->Seek(savedPosition, kKwSeekBegin);
+    return true;
+}

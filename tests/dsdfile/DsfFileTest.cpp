@@ -1,0 +1,432 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "dsdfile/CDSDFile.h"
+#include "host/common/KwFileReader.h"
+#include "tests/dsdfile/DsfTestSupport.h"
+#include "tools/lib/DsfWriter.h"
+
+using namespace dsftest;
+
+namespace {
+
+// Opens `bytes` as a DSF through an owned in-memory reader.
+bool OpenBytes(CDSDFile& file, std::vector<uint8_t> bytes, uint32_t modes, int32_t highest = 0,
+               MemoryReader** readerOut = nullptr) {
+    auto* reader = new MemoryReader(std::move(bytes));
+    if (readerOut) *readerOut = reader;
+    return file.Open(reader, 1, modes, highest, FileNameOfType(KW_T("dsf")));
+}
+
+bool OpenPath(CDSDFile& file, const std::filesystem::path& path, uint32_t modes) {
+    auto* reader = new KwFileReader(KwFromUtf8(path.string()));
+    reader->SetOption(KW_T("READ_ONLY"), KW_T("1"));
+    if (!reader->Open()) {
+        KwDestroy(reader);
+        return false;
+    }
+    return file.Open(reader, 1, modes, 0, FileNameOfType(KW_T("dsf")));
+}
+
+// Every native byte the file delivers, reading `frames` frames per call.
+std::vector<uint8_t> ReadAllNative(CDSDFile& file, uint32_t frames) {
+    const uint32_t channels = file.OutputFormat().Channels();
+    std::vector<uint8_t> all, buffer(size_t(frames) * channels);
+    for (int guard = 0; guard < 100000; ++guard) {
+        const uint32_t got = file.ReadSamples(buffer.data(), frames);
+        if (got == 0) break;
+        EXPECT_EQ(got % channels, 0u);
+        all.insert(all.end(), buffer.begin(), buffer.begin() + got);
+    }
+    return all;
+}
+
+// The audio of a DSF's data window interleaved by frame: whole groups only,
+// trailing zero padding of the final group removed.
+std::vector<uint8_t> ExpectedNative(const std::vector<uint8_t>& audio, size_t channels, size_t block) {
+    std::vector<uint8_t> out;
+    const size_t group = channels * block;
+    for (size_t start = 0; start + group <= audio.size(); start += group) {
+        size_t frames = block;
+        if (start + group == audio.size())
+            for (size_t c = 0; c < channels; ++c)
+                while (frames > 0 && audio[start + c * block + frames - 1] == 0) --frames;
+        for (size_t k = 0; k < frames; ++k)
+            for (size_t c = 0; c < channels; ++c) out.push_back(audio[start + c * block + k]);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(DsfFile, RealFilesOpenAndDeliverTheirAudioInFrameOrder) {
+    const struct {
+        const char* name;
+        uint16_t channels;
+        uint32_t rate;
+        int64_t dataLength;
+    } files[] = {{"2822400-1ch-0s-silence.dsf", 1, 2822400, 4096},
+                 {"5644800-2ch-s01-silence.dsf", 2, 5644800, 112896},
+                 {"empty10ms.dsf", 2, 2822400, 8192},
+                 {"with-id3.dsf", 1, 2822400, 0}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.name);
+        CDSDFile file;
+        ASSERT_TRUE(OpenPath(file, TestDataPath(f.name), kOutputNativeDsd));
+        EXPECT_EQ(file.SourceFormat().Channels(), f.channels);
+        EXPECT_EQ(file.SourceFormat().SampleRate(), f.rate);
+        EXPECT_EQ(file.SourceFormat().BitsPerSample(), 1);
+        EXPECT_EQ(file.DataStart(), 92);
+        EXPECT_EQ(file.DataLength(), f.dataLength);
+        EXPECT_EQ(std::memcmp(file.DsfHeader(), "DSD ", 4), 0);
+        EXPECT_TRUE(file.OutputFormat().IsNativeDsd());
+        EXPECT_EQ(file.OutputFormat().SubType(), kGuidDsdLsbFirst);
+        EXPECT_EQ(file.OutputFormat().SampleRate(), f.rate / 8);
+        EXPECT_EQ(file.OutputFormat().BitsPerSample(), 8);
+        EXPECT_NEAR(file.GetDuration(), f.dataLength * 1000.0 / (f.rate / 8 * f.channels), 1e-9);
+
+        const auto bytes = ReadFile(TestDataPath(f.name));
+        const std::vector<uint8_t> audio(bytes.begin() + 92, bytes.begin() + 92 + f.dataLength);
+        EXPECT_EQ(ReadAllNative(file, 4096), ExpectedNative(audio, f.channels, 4096));
+    }
+    // The padding of empty10ms holds silence bytes, so its one group is whole.
+    CDSDFile file;
+    ASSERT_TRUE(OpenPath(file, TestDataPath("empty10ms.dsf"), kOutputNativeDsd));
+    EXPECT_EQ(ReadAllNative(file, 5000).size(), 8192u);
+    // with-id3.dsf carries its tag at the metadata offset.
+    ASSERT_TRUE(OpenPath(file, TestDataPath("with-id3.dsf"), 0));
+    EXPECT_EQ(file.MetadataOffset(), 92u);
+}
+
+TEST(DsfFile, NativeDeliveryBlockGroupsAndTrailingPadding) {
+    DsfImage image;
+    image.blockSize = 256;
+    image.channelData = PatternData(2, 256 * 3);
+    // Channel 0 ends in 100 zero bytes, channel 1 in 40: B - 100 frames remain.
+    for (size_t k = 256 * 3 - 100; k < 256 * 3; ++k) image.channelData[0][k] = 0;
+    for (size_t k = 256 * 3 - 40; k < 256 * 3; ++k) image.channelData[1][k] = 0;
+    const auto bytes = image.Build();
+
+    CDSDFile file;
+    ASSERT_TRUE(OpenBytes(file, bytes, kOutputNativeDsd));
+    std::vector<uint8_t> out(1024 * 2);
+    EXPECT_EQ(file.ReadSamples(out.data(), 255), 0u);  // less than one group
+    EXPECT_EQ(file.ReadSamples(out.data(), 256), 512u);
+    EXPECT_EQ(out[0], image.channelData[0][0]);
+    EXPECT_EQ(out[1], image.channelData[1][0]);
+    EXPECT_EQ(out[2 * 255 + 1], image.channelData[1][255]);
+    EXPECT_EQ(file.ReadSamples(out.data(), 1024), 512u);  // one group per call
+    EXPECT_EQ(file.ReadSamples(out.data(), 1024), 2u * (256 - 100));
+    EXPECT_EQ(file.ReadSamples(out.data(), 1024), 0u);
+
+    // A reader that delivers in small pieces gives the same bytes.
+    MemoryReader* reader = nullptr;
+    ASSERT_TRUE(OpenBytes(file, bytes, kOutputNativeDsd, 0, &reader));
+    reader->maxRead = 7;
+    const std::vector<uint8_t> audio(bytes.begin() + 92, bytes.end());
+    EXPECT_EQ(ReadAllNative(file, 256), ExpectedNative(audio, 2, 256));
+
+    // A partial last group is dropped.
+    auto cut = bytes;
+    cut.resize(cut.size() - 10);
+    ASSERT_TRUE(OpenBytes(file, cut, kOutputNativeDsd));
+    EXPECT_EQ(ReadAllNative(file, 256).size(), 2u * 2 * 256);
+}
+
+TEST(DsfFile, FiveChannelsAreAnnouncedAsSixWithSilentLowFrequency) {
+    DsfImage image;
+    image.channels = 5;
+    image.blockSize = 64;
+    image.channelData = PatternData(5, 128);
+    CDSDFile file;
+    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd));
+    EXPECT_EQ(file.OutputFormat().Channels(), 6);
+    std::vector<uint8_t> out(6 * 64);
+    ASSERT_EQ(file.ReadSamples(out.data(), 64), 6u * 64);
+    const int sourceOfSlot[6] = {0, 1, 2, -1, 3, 4};
+    for (size_t k = 0; k < 64; ++k)
+        for (int slot = 0; slot < 6; ++slot)
+            ASSERT_EQ(out[k * 6 + slot], sourceOfSlot[slot] < 0 ? kDsdSilenceByte
+                                                                : image.channelData[sourceOfSlot[slot]][k]);
+}
+
+TEST(DsfFile, ManyChannelsPassStraightThrough) {
+    DsfImage image;
+    image.channels = 40;
+    image.blockSize = 16;
+    image.channelData = PatternData(40, 16);
+    CDSDFile file;
+    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd));
+    std::vector<uint8_t> out(40 * 16);
+    ASSERT_EQ(file.ReadSamples(out.data(), 16), 40u * 16);
+    for (size_t c = 0; c < 40; ++c) EXPECT_EQ(out[5 * 40 + c], image.channelData[c][5]) << c;
+}
+
+TEST(DsfFile, PackedDeliveryReversesBitsAndPairsBytes) {
+    DsfImage image;
+    image.blockSize = 8;
+    image.channelData = {{0x01, 0x80, 0xFF, 0x00, 1, 2, 3, 4}, {0x80, 0x01, 0x0F, 0xF0, 5, 6, 7, 8}};
+    CDSDFile file;
+    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputPackedDsdA));
+    const CAudioFormat& out = file.OutputFormat();
+    EXPECT_TRUE(out.IsPackedDsd());
+    EXPECT_EQ(out.SubType(), kGuidPackedDsdA);
+    EXPECT_EQ(out.SampleRate(), 2822400u / 16);
+    EXPECT_EQ(out.BitsPerSample(), 64);
+    std::vector<double> samples(2 * 8, -1.0);
+    EXPECT_EQ(file.ReadSamples(samples.data(), 3), 0u);  // fewer than B / 2 frames
+    ASSERT_EQ(file.ReadSamples(samples.data(), 4), 4u * 2 * 8);
+    // Bytes 0x01, 0x80 reverse to 0x80, 0x01.
+    EXPECT_EQ(samples[0], (0x80 * 256 + 0x01) * std::ldexp(1.0, -23));
+    EXPECT_EQ(samples[1], (0x01 * 256 + 0x80) * std::ldexp(1.0, -23));
+    EXPECT_EQ(samples[2], (0xFF * 256 + 0x00) * std::ldexp(1.0, -23));
+    EXPECT_EQ(samples[3], (0xF0 * 256 + 0x0F) * std::ldexp(1.0, -23));
+    EXPECT_EQ(samples[4], (0x80 * 256 + 0x40) * std::ldexp(1.0, -23));
+
+    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputPackedDsdA | kOutputPackedDsdB));
+    EXPECT_EQ(file.OutputFormat().SubType(), kGuidPackedDsdB);
+}
+
+TEST(DsfFile, OutputChoiceFollowsModesAndHighestRate) {
+    DsfImage image;
+    image.blockSize = 16;
+    image.channelData = PatternData(2, 16);
+    CDSDFile file;
+
+    image.rate = 5644800;
+    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd, 2822400));
+    EXPECT_FALSE(file.OutputFormat().IsExtensible());
+    EXPECT_EQ(file.OutputFormat().FormatTag(), kFormatTagIeeeFloat);
+    EXPECT_EQ(file.OutputFormat().SampleRate(), 705600u);
+    EXPECT_EQ(file.OutputFormat().BitsPerSample(), 64);
+    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd, 5644800));
+    EXPECT_TRUE(file.OutputFormat().IsNativeDsd());
+    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd | kOutputPackedDsdA, 2822400));
+    EXPECT_FALSE(file.OutputFormat().IsPackedDsd());
+
+    // Packed DSD only at the three standard rates.
+    image.rate = 3072000;
+    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputPackedDsdA));
+    EXPECT_EQ(file.OutputFormat().FormatTag(), kFormatTagIeeeFloat);
+    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputPackedDsdA | kOutputNativeDsd));
+    EXPECT_TRUE(file.OutputFormat().IsNativeDsd());
+    image.rate = 11289600;
+    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputPackedDsdB));
+    EXPECT_EQ(file.OutputFormat().SampleRate(), 705600u);
+}
+
+TEST(DsfFile, PcmOutputDeliversDoublesPerFrame) {
+    DsfImage image;
+    image.blockSize = 64;
+    image.channelData = PatternData(2, 128);
+    CDSDFile file;
+    file.SetAdd6dB(true);
+    ASSERT_TRUE(OpenBytes(file, image.Build(), 0));
+    EXPECT_TRUE(file.Add6dB());
+    EXPECT_EQ(file.OutputFormat().SampleRate(), 352800u);
+    std::vector<double> samples(2 * 64, 1e300);
+    ASSERT_EQ(file.ReadSamples(samples.data(), 64), 64u * 2 * 8);
+    for (double v : samples) EXPECT_TRUE(std::isfinite(v));
+    // A seek restarts the converters: the same position gives the same values.
+    EXPECT_TRUE(file.Seek(0));
+    ASSERT_EQ(file.ReadSamples(samples.data(), 64), 64u * 2 * 8);
+    const std::vector<double> first = samples;
+    ASSERT_EQ(file.ReadSamples(samples.data(), 64), 64u * 2 * 8);
+    EXPECT_TRUE(file.Seek(0));
+    ASSERT_EQ(file.ReadSamples(samples.data(), 64), 64u * 2 * 8);
+    EXPECT_EQ(samples, first);
+    EXPECT_TRUE(file.Close());
+    EXPECT_EQ(file.ReadSamples(samples.data(), 64), 0u);
+    EXPECT_TRUE(file.Add6dB());  // survives Close
+}
+
+TEST(DsfFile, SeekPlacesTheReaderOnAGroupBoundary) {
+    DsfImage image;
+    image.blockSize = 4096;
+    image.channelData = PatternData(2, 4096 * 20);
+    const auto bytes = image.Build();
+    CDSDFile file;
+    MemoryReader* reader = nullptr;
+    ASSERT_TRUE(OpenBytes(file, bytes, kOutputNativeDsd, 0, &reader));
+    EXPECT_EQ(reader->GetPosition(), 92);
+
+    // 100 ms at 705600 bytes per second is byte 70560, group 8 (65536).
+    ASSERT_TRUE(file.Seek(100.0));
+    EXPECT_EQ(reader->GetPosition(), 92 + 65536);
+    std::vector<uint8_t> out(2 * 4096);
+    ASSERT_EQ(file.ReadSamples(out.data(), 4096), 8192u);
+    EXPECT_EQ(out[0], image.channelData[0][8 * 4096]);
+    EXPECT_EQ(out[1], image.channelData[1][8 * 4096]);
+
+    ASSERT_TRUE(file.Seek(0.0));
+    EXPECT_EQ(reader->GetPosition(), 92);
+    ASSERT_TRUE(file.Seek(-5.0));
+    EXPECT_EQ(reader->GetPosition(), 92);
+    ASSERT_TRUE(file.Seek(std::nan("")));
+    EXPECT_EQ(reader->GetPosition(), 92);
+    ASSERT_TRUE(file.Seek(1e300));
+    EXPECT_EQ(file.ReadSamples(out.data(), 4096), 0u);
+
+    reader->SetOpen(false);
+    EXPECT_FALSE(file.Seek(0));
+    EXPECT_EQ(file.ReadSamples(out.data(), 4096), 0u);
+}
+
+TEST(DsfFile, DurationFromDataLengthAndRate) {
+    DsfImage image;
+    image.channelData = PatternData(2, 4096);
+    image.dataChunkSizeOverride = 705600000 + 12;
+    auto bytes = image.Build();
+    // A large file without the memory: the reader reports the full size.
+    auto* reader = new MemoryReader(bytes, 92 + 705600000);
+    CDSDFile file;
+    ASSERT_TRUE(file.Open(reader, 1, kOutputNativeDsd, 0, FileNameOfType(KW_T("dsf"))));
+    EXPECT_EQ(file.GetDuration(), 1000000.0);
+}
+
+TEST(DsfFile, HeaderVariants) {
+    DsfImage image;
+    image.blockSize = 16;
+    image.channelData = PatternData(2, 32);
+    CDSDFile file;
+
+    // A fmt chunk of 60 bytes: 8 bytes are skipped before the data header.
+    image.fmtChunkSize = 60;
+    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd));
+    EXPECT_EQ(file.DataStart(), 100);
+    image.fmtChunkSize = 52;
+
+    // A data chunk claiming more than the file is cut at the file's end.
+    image.dataChunkSizeOverride = 1 << 30;
+    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd));
+    EXPECT_EQ(file.DataStart() + file.DataLength(), int64_t(image.Build().size()));
+    image.dataChunkSizeOverride = 5;  // below its own header: no audio
+    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd));
+    EXPECT_EQ(file.DataLength(), 0);
+    image.dataChunkSizeOverride = -1;
+
+    // Block size 0 or 1: the data is read byte-interleaved.
+    for (uint32_t block : {0u, 1u}) {
+        image.blockSize = block;
+        image.channelData = {{1, 2, 3, 4}, {5, 6, 7, 8}};
+        const auto bytes = image.Build();
+        ASSERT_TRUE(OpenBytes(file, bytes, kOutputNativeDsd));
+        std::vector<uint8_t> out(8);
+        ASSERT_EQ(file.ReadSamples(out.data(), 4), 8u);
+        EXPECT_EQ(out, std::vector<uint8_t>(bytes.begin() + 92, bytes.end()));
+    }
+}
+
+TEST(DsfFile, RefusesWhatItCannotPlay) {
+    DsfImage good;
+    good.blockSize = 16;
+    good.channelData = PatternData(2, 32);
+    CDSDFile file;
+    std::vector<uint8_t> out(1 << 16);
+
+    // Wrong or missing file type, reader missing or closed.
+    auto* reader = new MemoryReader(good.Build());
+    EXPECT_FALSE(file.Open(reader, 1, kOutputNativeDsd, 0, FileNameOfType(KW_T("DSF"))));
+    EXPECT_FALSE(file.Open(new MemoryReader(good.Build()), 1, 0, 0, FileNameOfType(nullptr)));
+    EXPECT_FALSE(file.Open(nullptr, 1, 0, 0, FileNameOfType(KW_T("dsf"))));
+    reader = new MemoryReader(good.Build());
+    reader->SetOpen(false);
+    EXPECT_FALSE(file.Open(reader, 1, 0, 0, FileNameOfType(KW_T("dsf"))));
+    EXPECT_EQ(file.ReadSamples(out.data(), 16), 0u);
+    EXPECT_FALSE(file.Open(new MemoryReader(good.Build()), 1, 0, 0, FileNameOfType(KW_T("dff"))));
+    EXPECT_FALSE(file.Open(new MemoryReader(good.Build()), 1, 0, 0, FileNameOfType(KW_T("sacd"))));
+
+    const auto hostile = [&](auto change) {
+        DsfImage image = good;
+        change(image);
+        return OpenBytes(file, image.Build(), kOutputNativeDsd);
+    };
+    EXPECT_FALSE(hostile([](DsfImage& i) { i.channels = 0; }));
+    EXPECT_FALSE(hostile([](DsfImage& i) { i.channels = 65; }));
+    EXPECT_FALSE(hostile([](DsfImage& i) { i.rate = 0; }));
+    EXPECT_FALSE(hostile([](DsfImage& i) { i.bits = 0; }));
+    EXPECT_FALSE(hostile([](DsfImage& i) { i.bits = 65; }));
+    EXPECT_FALSE(hostile([](DsfImage& i) { i.blockSizeFieldOverride = 0xFFFFFFFF; }));
+    EXPECT_FALSE(hostile([](DsfImage& i) { i.blockSizeFieldOverride = 0x80000000; }));
+    EXPECT_FALSE(hostile([](DsfImage& i) { i.fmtChunkSize = 40; }));
+    EXPECT_FALSE(hostile([](DsfImage& i) { i.fmtChunkSize = UINT64_MAX; }));
+    EXPECT_TRUE(hostile([](DsfImage& i) { i.channels = 64; }));
+
+    // Every truncation of a valid file either fails to open or reads to an end.
+    const auto bytes = good.Build();
+    for (size_t size = 0; size <= bytes.size(); ++size) {
+        const std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + size);
+        for (uint32_t modes : {kOutputNativeDsd, kOutputPackedDsdA}) {
+            if (!OpenBytes(file, cut, modes)) continue;
+            int reads = 0;
+            while (file.ReadSamples(out.data(), 64) > 0) ASSERT_LT(++reads, 10);
+            EXPECT_GE(file.GetDuration(), 0.0);
+        }
+    }
+}
+
+TEST(DsfFile, EightBitSourcesNeverOverrunTheCallersFrames) {
+    DsfImage image;
+    image.bits = 8;
+    image.blockSize = 64;
+    image.channelData = PatternData(2, 64);
+    CDSDFile file;
+    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd));
+    std::vector<uint8_t> out(2 * 64);
+    // 8 frames would be one group's worth of 8-bit bytes but only 8 output frames.
+    EXPECT_EQ(file.ReadSamples(out.data(), 8), 0u);
+    EXPECT_EQ(file.ReadSamples(out.data(), 64), 128u);
+
+    // Byte-interleaved (block size 0): every output form stays within 4 frames.
+    image.channels = 1;
+    image.blockSize = 0;
+    image.channelData = PatternData(1, 256);
+    for (uint32_t modes : {kOutputPackedDsdA, kOutputNativeDsd, 0u}) {
+        ASSERT_TRUE(OpenBytes(file, image.Build(), modes));
+        std::vector<uint8_t> frames(4 * file.OutputFormat().BlockAlign());
+        const uint32_t got = file.ReadSamples(frames.data(), 4);
+        EXPECT_GT(got, 0u);
+        EXPECT_LE(got, frames.size());
+    }
+}
+
+TEST(DsfFile, ModulatedToneFromTheDsfWriterRoundTrips) {
+    dsdtools::DsdSignal signal;
+    signal.channels.resize(2);
+    signal.channels[0].tones = {{1000.0, -6.0, 0.0}};
+    signal.channels[1].tones = {{3000.0, -12.0, 0.0}};
+    const dsdtools::DsdStream stream = dsdtools::GenerateDsd(signal, 2822400 / 10 + 4);
+    const auto bytes = dsdtools::BuildDsf(stream);
+    ASSERT_FALSE(bytes.empty());
+    const size_t perChannel = stream.BytesPerChannel();
+    ASSERT_NE(stream.channels[0].back(), 0);
+    ASSERT_NE(stream.channels[1].back(), 0);
+
+    // Native: the writer's bytes, in DSF bit order, frame by frame, padding gone.
+    CDSDFile file;
+    ASSERT_TRUE(OpenBytes(file, bytes, kOutputNativeDsd));
+    const auto native = ReadAllNative(file, 4096);
+    ASSERT_EQ(native.size(), 2 * perChannel);
+    for (size_t k = 0; k < perChannel; ++k)
+        for (size_t c = 0; c < 2; ++c)
+            ASSERT_EQ(native[k * 2 + c], dsdtools::ReverseBits(stream.channels[c][k])) << k;
+
+    // PCM: after the filters settle, each channel carries its tone's level.
+    ASSERT_TRUE(OpenBytes(file, bytes, 0));
+    ASSERT_TRUE(file.Seek(0));
+    std::vector<double> pcm, buffer(2 * 4096);
+    for (uint32_t got; (got = file.ReadSamples(buffer.data(), 4096)) > 0;)
+        pcm.insert(pcm.end(), buffer.begin(), buffer.begin() + got / 8);
+    ASSERT_EQ(pcm.size(), 2 * perChannel);
+    for (size_t c = 0; c < 2; ++c) {
+        double sum = 0;
+        size_t n = 0;
+        for (size_t k = perChannel / 2; k < perChannel; ++k, ++n) sum += pcm[k * 2 + c] * pcm[k * 2 + c];
+        const double rmsDb = 10 * std::log10(sum / n) + 3.0103;  // peak level of a sine
+        EXPECT_NEAR(rmsDb, c == 0 ? -6.0 : -12.0, 1.0) << c;
+    }
+}
