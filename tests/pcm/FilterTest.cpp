@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "pcm/ConvertToPCM.h"
+#include "pcm/IIRFilter.h"
+#include "tests/pcm/PcmReference.h"
+
+namespace {
+
+struct ModeCase {
+    uint32_t mode;
+    unsigned sections;
+    double cutOff;
+};
+const ModeCase kModes[] = {{kLowPassSafe, 4, 24000.0}, {kLowPassMedium, 2, 30000.0}, {kLowPassPermissive, 2, 50000.0}};
+const double kRates[] = {352800.0, 705600.0, 1411200.0};
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// |H| in dB at frequency f, from the coefficients.
+double ResponseDb(const CIIRFilter& filter, double f) {
+    const double w = 2.0 * M_PI * f / filter.SampleRate();
+    const std::complex<double> z1 = std::polar(1.0, -w), z2 = z1 * z1;
+    std::complex<double> h = filter.OverallGain();
+    for (unsigned s = 0; s < filter.ActiveSections(); ++s) {
+        const double* c = filter.Coefficients(s);
+        h *= (1.0 + c[CIIRFilter::kFf1] * z1 + c[CIIRFilter::kFf2] * z2) /
+             (1.0 + c[CIIRFilter::kFb1] * z1 + c[CIIRFilter::kFb2] * z2);
+    }
+    return 20.0 * std::log10(std::abs(h));
+}
+
+TEST(IIRFilterTest, DesignChecksItsArguments) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Bad {
+        uint32_t sections;
+        double fs, fc, gain, q;
+    } bad[] = {{4, 999.0, 100.0, 0, 1},    {4, 1.0000001e7, 24000, 0, 1}, {4, 352800, -1, 0, 1},
+               {4, 352800, 1.1e7, 0, 1},   {4, 352800, 24000, 1001, 1},   {4, 352800, 24000, -1001, 1},
+               {4, 352800, 24000, 0, 0.001}, {4, 352800, 24000, 0, 10001}, {3, 352800, 24000, 0, 1},
+               {4, nan, 24000, 0, 1},      {4, 352800, nan, 0, 1},        {4, 352800, 24000, 0, nan}};
+    for (const Bad& b : bad) {
+        CIIRFilter filter;
+        EXPECT_FALSE(filter.Design(b.sections, b.fs, b.fc, b.gain, b.q)) << b.fs << " " << b.fc;
+        EXPECT_FALSE(filter.IsValid());
+        EXPECT_EQ(0u, filter.ActiveSections());
+        EXPECT_EQ(0.25, filter.Process(0.25));  // an undesigned filter passes its input
+    }
+    // A valid design followed by a failed one: invalid, but keeps running.
+    CIIRFilter filter;
+    ASSERT_TRUE(filter.Design(4, 352800, 24000, 0, 1));
+    EXPECT_FALSE(filter.Design(4, 500.0, 24000, 0, 1));
+    EXPECT_FALSE(filter.IsValid());
+    EXPECT_TRUE(std::isfinite(filter.Process(0.5)));
+}
+
+TEST(IIRFilterTest, CutOffNearNyquistGivesNoSections) {
+    CIIRFilter filter;
+    ASSERT_TRUE(filter.Design(4, 352800, 0.496 * 352800, 0, 1));
+    EXPECT_TRUE(filter.IsValid());
+    EXPECT_EQ(0u, filter.ActiveSections());
+    EXPECT_EQ(1.0, filter.OverallGain());
+    EXPECT_EQ(0.123, filter.Process(0.123));
+    // Without sections the count is not checked.
+    EXPECT_TRUE(filter.Design(3, 352800, 0.496 * 352800, 0, 1));
+    ASSERT_TRUE(filter.Design(2, 352800, 50000, 0, 1));
+    EXPECT_EQ(2u, filter.ActiveSections());
+}
+
+TEST(IIRFilterTest, CoefficientsAndOutputEqualReferenceBitForBit) {
+    std::mt19937 rng(99);
+    std::uniform_real_distribution<double> dist(-1.5, 1.5);
+    for (const ModeCase& m : kModes) {
+        for (double fs : kRates) {
+            CIIRFilter filter;
+            pcmref::Filter ref;
+            ASSERT_TRUE(filter.Design(m.sections, fs, m.cutOff, 0.0, 1.0));
+            ASSERT_TRUE(ref.Design(m.sections, fs, m.cutOff, 1.0));
+            ASSERT_EQ(m.sections, filter.ActiveSections());
+            ASSERT_TRUE(SameBits(ref.gain, filter.OverallGain()));
+            for (unsigned s = 0; s < m.sections; ++s) {
+                for (unsigned i = 0; i < 4; ++i) ASSERT_TRUE(SameBits(ref.c[s][i], filter.Coefficients(s)[i]));
+            }
+            // Noise, then silence long enough for the flush to zero the state.
+            for (int k = 0; k < 40000; ++k) {
+                const double x = k < 2000 ? dist(rng) : 0.0;
+                ASSERT_TRUE(SameBits(ref.Process(x), filter.Process(x))) << k;
+            }
+            EXPECT_EQ(0.0, filter.Process(0.0));
+            for (unsigned s = 0; s < m.sections; ++s) EXPECT_EQ(0.0, filter.State(s)[CIIRFilter::kW1]);
+        }
+    }
+}
+
+// The block and two-lane paths against Process, including filters of different
+// section counts in one pair and odd strides.
+TEST(IIRFilterTest, BlockAndPairPathsEqualProcess) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> dist(-1.0, 1.0);
+    const size_t n = 3000, stride = 3;
+    for (const ModeCase& ma : kModes) {
+        for (const ModeCase& mb : kModes) {
+            CIIRFilter a, b, a2, b2;
+            ASSERT_TRUE(a.Design(ma.sections, 352800, ma.cutOff, 0, 1));
+            ASSERT_TRUE(b.Design(mb.sections, 352800, mb.cutOff, 0, 1));
+            a2 = a;
+            b2 = b;
+            std::vector<double> data(n * stride);
+            for (size_t i = 0; i < data.size(); ++i) data[i] = i > n * stride / 2 ? 1e-160 * dist(rng) : dist(rng);
+            std::vector<double> expect = data;
+            for (size_t k = 0; k < n; ++k) {
+                expect[k * stride] = a2.Process(expect[k * stride]);
+                expect[k * stride + 1] = b2.Process(expect[k * stride + 1]);
+            }
+            std::vector<double> got = data;
+            // In two calls, so the state carries between them.
+            CIIRFilter::ProcessPair(a, b, got.data(), n / 2, stride);
+            CIIRFilter::ProcessPair(a, b, got.data() + n / 2 * stride, n - n / 2, stride);
+            for (size_t k = 0; k < n; ++k) {
+                ASSERT_TRUE(SameBits(expect[k * stride + 1], got[k * stride + 1])) << k;
+            }
+            CIIRFilter c;
+            ASSERT_TRUE(c.Design(ma.sections, 352800, ma.cutOff, 0, 1));
+            std::vector<double> single = data, singleExpect = data;
+            CIIRFilter c2 = c;
+            c.ProcessBlock(single.data(), n, stride);
+            for (size_t k = 0; k < n; ++k) singleExpect[k * stride] = c2.Process(singleExpect[k * stride]);
+            for (size_t k = 0; k < n; ++k) ASSERT_TRUE(SameBits(singleExpect[k * stride], single[k * stride])) << k;
+            for (size_t k = 0; k < n; ++k) ASSERT_TRUE(SameBits(singleExpect[k * stride], got[k * stride])) << k;
+        }
+    }
+}
+
+TEST(IIRFilterTest, RepeatedDesignKeepsStateAndResetClearsIt) {
+    CIIRFilter filter;
+    ASSERT_TRUE(filter.Design(4, 352800, 24000, 0, 1));
+    for (int k = 0; k < 100; ++k) filter.Process(0.7);
+    const double w1 = filter.State(0)[CIIRFilter::kW1];
+    ASSERT_NE(0.0, w1);
+    ASSERT_TRUE(filter.Design(4, 352800, 24000, 0, 1));
+    EXPECT_EQ(w1, filter.State(0)[CIIRFilter::kW1]);
+    const double fb1 = filter.Coefficients(3)[CIIRFilter::kFb1];
+    filter.Reset();
+    for (unsigned s = 0; s < 4; ++s) {
+        EXPECT_EQ(0.0, filter.State(s)[CIIRFilter::kW1]);
+        EXPECT_EQ(0.0, filter.State(s)[CIIRFilter::kW2]);
+    }
+    EXPECT_EQ(fb1, filter.Coefficients(3)[CIIRFilter::kFb1]);
+    // A constant input settles to the same constant.
+    double y = 0;
+    for (int k = 0; k < 20000; ++k) y = filter.Process(0.5);
+    EXPECT_NEAR(0.5, y, 1e-12);
+}
+
+TEST(IIRFilterTest, MagnitudeResponse) {
+    for (const ModeCase& m : kModes) {
+        const double nominalSlope = 6.02 * 2 * m.sections;  // dB per octave
+        for (double fs : kRates) {
+            CIIRFilter filter;
+            ASSERT_TRUE(filter.Design(m.sections, fs, m.cutOff, 0, 1));
+            EXPECT_NEAR(0.0, ResponseDb(filter, 0.0), 1e-9);
+            EXPECT_NEAR(0.0, ResponseDb(filter, 1000.0), 0.01);
+            EXPECT_NEAR(-3.01, ResponseDb(filter, m.cutOff), 0.02) << m.cutOff << " at " << fs;
+            // The octave above the cut-off; the bilinear transform steepens it
+            // towards the Nyquist frequency.
+            const double drop = ResponseDb(filter, m.cutOff) - ResponseDb(filter, 2 * m.cutOff);
+            EXPECT_GT(drop, nominalSlope - 4.0) << m.cutOff << " at " << fs;
+            if (fs == 1411200.0) {
+                const double slope = ResponseDb(filter, 2 * m.cutOff) - ResponseDb(filter, 4 * m.cutOff);
+                EXPECT_NEAR(nominalSlope, slope, nominalSlope * 0.1) << m.cutOff;
+                EXPECT_NEAR(nominalSlope - 3.0, drop, 1.5) << m.cutOff;
+            }
+        }
+    }
+}
+
+}  // namespace

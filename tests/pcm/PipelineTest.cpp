@@ -1,0 +1,101 @@
+// Sines through the whole pipeline: a sigma-delta modulated tone per channel,
+// converted with each low-pass mode. The ratio of the filtered to the
+// unfiltered tone amplitude is the low-pass filter's response.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <vector>
+
+#include "pcm/ConvertToPCM.h"
+#include "pcm/ConvertToPCMContext.h"
+#include "tools/lib/SigmaDelta.h"
+
+namespace {
+
+const double kFrequencies[] = {1000, 24000, 30000, 48000, 50000, 60000};
+constexpr size_t kChannels = 6;
+
+// Amplitude of frequency f in channel c, fitted over the settled part.
+double Amplitude(const std::vector<double>& pcm, size_t c, double f, double rate) {
+    const size_t frames = pcm.size() / kChannels;
+    const size_t first = 4000;
+    double re = 0, im = 0;
+    for (size_t k = first; k < frames; ++k) {
+        const double phase = 2 * M_PI * f * static_cast<double>(k) / rate;
+        re += pcm[k * kChannels + c] * std::cos(phase);
+        im += pcm[k * kChannels + c] * std::sin(phase);
+    }
+    return 2 * std::hypot(re, im) / static_cast<double>(frames - first);
+}
+
+double ResponseDb(const CIIRFilter& filter, double f) {
+    const double w = 2.0 * M_PI * f / filter.SampleRate();
+    const std::complex<double> z1 = std::polar(1.0, -w), z2 = z1 * z1;
+    std::complex<double> h = filter.OverallGain();
+    for (unsigned s = 0; s < filter.ActiveSections(); ++s) {
+        const double* c = filter.Coefficients(s);
+        h *= (1.0 + c[CIIRFilter::kFf1] * z1 + c[CIIRFilter::kFf2] * z2) /
+             (1.0 + c[CIIRFilter::kFb1] * z1 + c[CIIRFilter::kFb2] * z2);
+    }
+    return 20 * std::log10(std::abs(h));
+}
+
+TEST(PipelineTest, SinesThroughEveryMode) {
+    dsdtools::DsdSignal signal;
+    signal.channels.resize(kChannels);
+    for (size_t c = 0; c < kChannels; ++c) signal.channels[c].tones = {{kFrequencies[c], -6, 0.1 * c}};
+    const size_t frames = 352800 / 4;
+    const dsdtools::DsdStream stream = dsdtools::GenerateDsd(signal, frames * 8);
+    std::vector<uint8_t> interleaved(frames * kChannels);
+    for (size_t k = 0; k < frames; ++k)
+        for (size_t c = 0; c < kChannels; ++c) interleaved[k * kChannels + c] = stream.channels[c][k];
+
+    const auto convert = [&](uint32_t mode, CIIRFilter* design) {
+        auto* context = TakeConvertContext(kChannels, 352800, mode);
+        ResetConvertContext(*context);
+        std::vector<double> pcm(frames * kChannels);
+        for (size_t k = 0; k < frames; k += 4096) {
+            const size_t n = std::min<size_t>(4096, frames - k);
+            ConvertToPCM(*context, interleaved.data() + k * kChannels, n, 1, kChannels, false, false,
+                         pcm.data() + k * kChannels);
+        }
+        if (design && context->filters[0]) *design = *context->filters[0];
+        ReturnConvertContext(context);
+        return pcm;
+    };
+    const std::vector<double> off = convert(kLowPassOff, nullptr);
+    // The decimator alone passes the audio band with unit gain: -6 dB in, -6 dB out.
+    EXPECT_NEAR(-6.0, 20 * std::log10(Amplitude(off, 0, 1000, 352800)), 0.05);
+
+    struct Expect {
+        uint32_t mode;
+        double cutOff;
+        double octaveLow, octaveHigh;  // drop from the cut-off to twice it, dB
+    } modes[] = {{kLowPassSafe, 24000, 45, 56}, {kLowPassMedium, 30000, 22, 30}, {kLowPassPermissive, 50000, 22, 30}};
+    for (const Expect& e : modes) {
+        CIIRFilter design;
+        const std::vector<double> filtered = convert(e.mode, &design);
+        double atCutOff = 0, atDouble = 0;
+        for (size_t c = 0; c < kChannels; ++c) {
+            const double f = kFrequencies[c];
+            const double measured =
+                20 * std::log10(Amplitude(filtered, c, f, 352800) / Amplitude(off, c, f, 352800));
+            EXPECT_NEAR(ResponseDb(design, f), measured, 0.2) << "mode " << e.mode << " at " << f;
+            if (f == e.cutOff) atCutOff = measured;
+            if (f == 2 * e.cutOff) atDouble = measured;
+        }
+        EXPECT_NEAR(0.0, 20 * std::log10(Amplitude(filtered, 0, 1000, 352800) / Amplitude(off, 0, 1000, 352800)),
+                    0.02);
+        if (e.mode != kLowPassPermissive) {  // 100 kHz is not among the tones
+            EXPECT_NEAR(-3.0, atCutOff, 0.1) << "mode " << e.mode;
+            EXPECT_GT(atCutOff - atDouble, e.octaveLow) << "mode " << e.mode;
+            EXPECT_LT(atCutOff - atDouble, e.octaveHigh) << "mode " << e.mode;
+        } else {
+            EXPECT_NEAR(-3.0, 20 * std::log10(Amplitude(filtered, 4, 50000, 352800) / Amplitude(off, 4, 50000, 352800)),
+                        0.1);
+        }
+    }
+}
+
+}  // namespace
