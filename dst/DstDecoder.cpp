@@ -1,0 +1,699 @@
+// DST frame decoder: header parse (segmentation, mapping, filters,
+// probability tables), then per-bit prediction through 16 × 256 lookup tables
+// per filter and a 12-bit arithmetic decoder shared by all channels.
+#include "dst/DstDecoder.h"
+
+#include <bit>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+const char kMsgNoMemory[] = "ERROR: not enough memory available!\n\n";
+const char kMsgTableType[] = "ERROR: Illegal table type\n";
+const char kMsgNegativeBits[] = "\nERROR: a negative number of bits allocated\n";
+
+constexpr uint8_t kSilence = 0x55;
+
+// Smallest y >= 0 with 2^y > x (0 for x <= 0).
+int32_t BitsFor(int64_t x) {
+    int32_t y = 0;
+    while (x > 0) {
+        ++y;
+        x >>= 1;
+    }
+    return y;
+}
+
+// Reads k bits (0..32), first bit most significant. False when the read
+// needs bits beyond the frame or k is negative.
+bool GetBits(DstBitReader& br, int32_t k, uint32_t& value) {
+    if (k < 0) {
+        std::fputs(kMsgNegativeBits, stderr);
+        return false;
+    }
+    value = 0;
+    if (k == 0) return true;
+    if (k > 32 || br.position + k > br.totalBits) return false;
+    uint64_t v = 0;
+    int64_t pos = br.position;
+    int32_t left = k;
+    // Whole bytes where aligned, single bits otherwise.
+    while (left > 0) {
+        const int32_t bitInByte = static_cast<int32_t>(pos & 7);
+        const int32_t avail = 8 - bitInByte;
+        const int32_t take = left < avail ? left : avail;
+        const uint32_t byte = br.data[pos >> 3];
+        const uint32_t bits = (byte >> (avail - take)) & ((1u << take) - 1);
+        v = (v << take) | bits;
+        pos += take;
+        left -= take;
+    }
+    br.position = pos;
+    value = static_cast<uint32_t>(v);
+    return true;
+}
+
+bool GetSigned(DstBitReader& br, int32_t k, int32_t& value) {
+    uint32_t u;
+    if (!GetBits(br, k, u)) return false;
+    value = static_cast<int32_t>(u);
+    if (k > 0 && k < 32 && (u >> (k - 1)) & 1) value -= static_cast<int32_t>(1u << k);
+    return true;
+}
+
+// A Rice-coded value can only be useful while it is small; anything larger is
+// out of range for every table, which the caller reports.
+constexpr int64_t kRiceLimit = 1 << 16;
+
+// Rice code with parameter m. Returns 0, kDstErrReadPastEnd, or
+// `rangeError` when the value is too large to be valid.
+int32_t GetRice(DstBitReader& br, int32_t m, int32_t rangeError, int32_t& value) {
+    int64_t q = 0;
+    for (;;) {
+        uint32_t b;
+        if (!GetBits(br, 1, b)) return kDstErrReadPastEnd;
+        if (b) break;
+        if (++q > kRiceLimit) return rangeError;
+    }
+    uint32_t r;
+    if (!GetBits(br, m, r)) return kDstErrReadPastEnd;
+    int64_t v = (q << m) + r;
+    if (v != 0) {
+        uint32_t sign;
+        if (!GetBits(br, 1, sign)) return kDstErrReadPastEnd;
+        if (sign) v = -v;
+    }
+    value = static_cast<int32_t>(v);
+    return kDstOk;
+}
+
+int32_t Predict(int64_t x) {
+    return x >= 0 ? static_cast<int32_t>(-((x + 4) / 8)) : static_cast<int32_t>((3 - x) / 8);
+}
+
+// Reads one segmentation with at most S segments of at least L bits.
+int32_t ReadSegmentation(DstFrameDecoder* s, DstBitReader& br, DstSegmentation& seg, int32_t S, int32_t L,
+                         int32_t& sameForAll) {
+    uint32_t b;
+    if (!GetBits(br, 1, b)) return kDstErrReadPastEnd;
+    sameForAll = static_cast<int32_t>(b);
+    const int64_t F = s->bytesPerChannel;
+    const int64_t limit = F - L / 8;
+    bool haveResolution = false;
+    int64_t res = 1;
+    const int32_t readChannels = sameForAll ? 1 : s->channels;
+    for (int32_t c = 0; c < readChannels; ++c) {
+        int64_t M = limit;
+        int64_t D = 0;
+        int32_t count = 0;
+        for (;;) {
+            if (!GetBits(br, 1, b)) return kDstErrReadPastEnd;
+            if (b) break;
+            if (count >= S - 1) return kDstErrTooManySegments;
+            if (!haveResolution) {
+                if (limit < 1) return kDstErrBadResolution;
+                uint32_t r;
+                if (!GetBits(br, BitsFor(limit), r)) return kDstErrReadPastEnd;
+                if (r < 1 || r > limit) return kDstErrBadResolution;
+                res = r;
+                haveResolution = true;
+            }
+            uint32_t len;
+            if (!GetBits(br, BitsFor(M / res), len)) return kDstErrReadPastEnd;
+            const int64_t B = res * 8 * static_cast<int64_t>(len);
+            if (B < L || B > 8 * F - D - L) return kDstErrBadSegmentLength;
+            seg.segmentLength[c][count++] = static_cast<int32_t>(len);
+            M -= res * len;
+            D += B;
+        }
+        seg.segmentLength[c][count] = 0;
+        seg.segmentCount[c] = count + 1;
+    }
+    if (sameForAll) {
+        for (int32_t c = 1; c < s->channels; ++c) {
+            seg.segmentCount[c] = seg.segmentCount[0];
+            std::memcpy(seg.segmentLength[c], seg.segmentLength[0], sizeof(seg.segmentLength[0]));
+        }
+    }
+    seg.resolution = static_cast<int32_t>(res);
+    return kDstOk;
+}
+
+int32_t ReadTableNumber(DstBitReader& br, int32_t& T, int32_t& number) {
+    uint32_t v;
+    if (!GetBits(br, BitsFor(T), v)) return kDstErrReadPastEnd;
+    if (static_cast<int64_t>(v) > T) return kDstErrTableNumberSkips;
+    if (static_cast<int32_t>(v) == T) ++T;
+    number = static_cast<int32_t>(v);
+    return kDstOk;
+}
+
+// Reads the table numbers of every segment; `count` receives the table count.
+int32_t ReadMapping(DstFrameDecoder* s, DstBitReader& br, DstSegmentation& seg, int32_t maxTables,
+                    int32_t& sameForAll, int32_t& count) {
+    seg.tableNumber[0][0] = 0;
+    int32_t T = 1;
+    uint32_t b;
+    if (!GetBits(br, 1, b)) return kDstErrReadPastEnd;
+    sameForAll = static_cast<int32_t>(b);
+    if (sameForAll) {
+        for (int32_t sg = 1; sg < seg.segmentCount[0]; ++sg) {
+            if (int32_t rc = ReadTableNumber(br, T, seg.tableNumber[0][sg])) return rc;
+        }
+        for (int32_t c = 1; c < s->channels; ++c) {
+            if (seg.segmentCount[c] != seg.segmentCount[0]) return kDstErrSameMappingCounts;
+            std::memcpy(seg.tableNumber[c], seg.tableNumber[0], sizeof(seg.tableNumber[0]));
+        }
+    } else {
+        for (int32_t c = 0; c < s->channels; ++c) {
+            for (int32_t sg = 0; sg < seg.segmentCount[c]; ++sg) {
+                if (c == 0 && sg == 0) continue;
+                if (int32_t rc = ReadTableNumber(br, T, seg.tableNumber[c][sg])) return rc;
+            }
+        }
+    }
+    if (T > maxTables) return kDstErrTooManyTables;
+    count = T;
+    return kDstOk;
+}
+
+// Reads `length` values of a coded table (filter coefficients or
+// probability entries) into v.
+int32_t ReadCodedValues(DstBitReader& br, DstCodedTableParams& params, int32_t table, int32_t length,
+                        int32_t plainBits, int32_t plainOffset, int32_t lo, int32_t hi, int32_t methodError,
+                        int32_t rangeError, int32_t* v) {
+    uint32_t u;
+    if (!GetBits(br, 2, u)) return kDstErrReadPastEnd;
+    const int32_t method = static_cast<int32_t>(u);
+    // Method 3 has no parameters: the frame cannot be decoded.
+    if (method >= kDstMethods) return methodError;
+    const int32_t K = params.methodOrder[method];
+    if (K >= length) return methodError;
+    params.coded[table] = 1;
+    params.method[table] = method;
+    for (int32_t i = 0; i < K; ++i) {
+        if (plainOffset) {
+            if (!GetBits(br, plainBits, u)) return kDstErrReadPastEnd;
+            v[i] = static_cast<int32_t>(u) + plainOffset;
+        } else {
+            if (!GetSigned(br, plainBits, v[i])) return kDstErrReadPastEnd;
+        }
+    }
+    if (!GetBits(br, 3, u)) return kDstErrReadPastEnd;
+    const int32_t m = static_cast<int32_t>(u);
+    params.riceParam[table * kDstMethods + method] = m;
+    const int32_t* a = params.methodCoef[method];
+    for (int32_t i = K; i < length; ++i) {
+        int64_t x = 0;
+        for (int32_t k = 0; k < K; ++k) x += static_cast<int64_t>(a[k]) * v[i - 1 - k];
+        int32_t r;
+        if (int32_t rc = GetRice(br, m, rangeError, r)) return rc;
+        const int64_t value = static_cast<int64_t>(r) + Predict(x);
+        if (value < lo || value > hi) return rangeError;
+        v[i] = static_cast<int32_t>(value);
+    }
+    return kDstOk;
+}
+
+int32_t ReadFilters(DstFrameDecoder* s, DstBitReader& br) {
+    DstCodedTableParams& params = s->filterParams;
+    for (int32_t f = 0; f < s->filterCount; ++f) {
+        uint32_t u;
+        if (!GetBits(br, 7, u)) return kDstErrReadPastEnd;
+        const int32_t order = static_cast<int32_t>(u) + 1;
+        s->predictionOrder[f] = order;
+        if (!GetBits(br, 1, u)) return kDstErrReadPastEnd;
+        params.coded[f] = 0;
+        params.method[f] = -1;
+        int32_t v[kDstMaxOrder];
+        if (!u) {
+            for (int32_t i = 0; i < order; ++i) {
+                if (!GetSigned(br, 9, v[i])) return kDstErrReadPastEnd;
+            }
+        } else {
+            if (int32_t rc = ReadCodedValues(br, params, f, order, 9, 0, -256, 255, kDstErrFilterMethod,
+                                             kDstErrFilterCoefRange, v))
+                return rc;
+        }
+        int16_t* coef = s->filterCoef + f * kDstMaxOrder;
+        for (int32_t i = 0; i < kDstMaxOrder; ++i) coef[i] = static_cast<int16_t>(i < order ? v[i] : 0);
+    }
+    for (int32_t c = 0; c < s->channels; ++c) s->halfProbBits[c] = s->predictionOrder[s->filterSeg.tableNumber[c][0]];
+    return kDstOk;
+}
+
+int32_t ReadProbabilityTables(DstFrameDecoder* s, DstBitReader& br) {
+    DstCodedTableParams& params = s->tableParams;
+    for (int32_t t = 0; t < s->tableCount; ++t) {
+        uint32_t u;
+        if (!GetBits(br, 6, u)) return kDstErrReadPastEnd;
+        const int32_t length = static_cast<int32_t>(u) + 1;
+        s->tableLength[t] = length;
+        params.coded[t] = 0;
+        params.method[t] = -1;
+        int32_t v[kDstMaxTableLength];
+        if (length == 1) {
+            v[0] = 128;
+        } else {
+            if (!GetBits(br, 1, u)) return kDstErrReadPastEnd;
+            if (!u) {
+                for (int32_t i = 0; i < length; ++i) {
+                    if (!GetBits(br, 7, u)) return kDstErrReadPastEnd;
+                    v[i] = static_cast<int32_t>(u) + 1;
+                }
+            } else {
+                if (int32_t rc = ReadCodedValues(br, params, t, length, 7, 1, 1, 128, kDstErrTableMethod,
+                                                 kDstErrTableEntryRange, v))
+                    return rc;
+            }
+        }
+        int32_t* table = s->probTables + t * kDstMaxTableLength;
+        for (int32_t i = 0; i < kDstMaxTableLength; ++i) table[i] = i < length ? v[i] : v[length - 1];
+    }
+    return kDstOk;
+}
+
+// Writes each segment's table number into the per-bit map of every channel.
+void BuildMap(const DstFrameDecoder* s, const DstSegmentation& seg, uint8_t (*map)[kDstMaxBitsPerChannel]) {
+    const int32_t N = s->bitsPerChannel;
+    for (int32_t c = 0; c < s->channels; ++c) {
+        int32_t start = 0;
+        for (int32_t sg = 0; sg < seg.segmentCount[c]; ++sg) {
+            const bool last = sg == seg.segmentCount[c] - 1;
+            int64_t end = last ? N : start + static_cast<int64_t>(seg.resolution) * 8 * seg.segmentLength[c][sg];
+            if (end > N) end = N;
+            std::memset(&map[c][start], seg.tableNumber[c][sg], static_cast<size_t>(end - start));
+            start = static_cast<int32_t>(end);
+        }
+    }
+}
+
+// entry(f, g, v) = sum over the group's taps j of (bit j of v ? +1 : -1) × coef(8g + j).
+void BuildFilterTables(DstFrameDecoder* s) {
+    for (int32_t f = 0; f < s->filterCount; ++f) {
+        const int16_t* coef = s->filterCoef + f * kDstMaxOrder;
+        int16_t* lut = s->filterLut + f * kDstFilterGroups * 256;
+        for (int32_t g = 0; g < kDstFilterGroups; ++g) {
+            int16_t* e = lut + g * 256;
+            int32_t k = s->predictionOrder[f] - 8 * g;
+            if (k <= 0) {
+                std::memset(e, 0, 256 * sizeof(int16_t));
+                continue;
+            }
+            if (k > 8) k = 8;
+            int32_t base = 0;
+            for (int32_t j = 0; j < k; ++j) base -= coef[8 * g + j];
+            e[0] = static_cast<int16_t>(base);
+            for (int32_t v = 1; v < 256; ++v) {
+                const int32_t j = std::countr_zero(static_cast<unsigned>(v));
+                const int32_t add = j < k ? 2 * coef[8 * g + j] : 0;
+                e[v] = static_cast<int16_t>(e[v & (v - 1)] + add);
+            }
+        }
+    }
+}
+
+// Bits of the arithmetic-coded part, read from the frame bytes; bits past
+// the frame end read as 0.
+struct ArithBits {
+    const uint8_t* data;
+    int64_t nextByte;
+    int64_t endByte;
+    uint64_t cache;
+    int32_t cacheBits;
+
+    inline uint32_t Take(int32_t n) {
+        if (cacheBits < n) {
+            do {
+                cache = (cache << 8) | (nextByte < endByte ? data[nextByte] : 0u);
+                ++nextByte;
+                cacheBits += 8;
+            } while (cacheBits < 56);
+        }
+        cacheBits -= n;
+        return static_cast<uint32_t>(cache >> cacheBits) & ((1u << n) - 1);
+    }
+};
+
+template <int32_t C, int32_t G>
+int32_t DecodeBits(DstFrameDecoder* s, const uint8_t* input, uint8_t* output) {
+    const int32_t channels = C > 0 ? C : s->channels;
+    const int32_t N = s->bitsPerChannel;
+
+    ArithBits bits;
+    bits.data = input;
+    bits.nextByte = s->arithStart >> 3;
+    bits.endByte = s->frameBytes;
+    bits.cache = 0;
+    bits.cacheBits = 0;
+    const int32_t skip = static_cast<int32_t>(s->arithStart & 7);
+    if (skip) bits.Take(skip);
+
+    uint32_t A = 4095;
+    uint32_t V;
+    bits.Take(1);  // index 0 is not used
+    V = bits.Take(12);
+
+    auto decode = [&](uint32_t p) -> uint32_t {
+        const uint32_t a = ((A >> 8) | ((A >> 7) & 1)) * p;
+        const uint32_t h = A - a;
+        // Result 0 (V in the upper part of size a) or 1, without branches.
+        const uint32_t zero = V >= h ? 1u : 0u;
+        V -= h & (0u - zero);
+        A = zero ? a : h;
+        const int32_t shift = std::countl_zero(A) - 20;
+        A <<= shift;
+        V = (V << shift) | bits.Take(shift);
+        return zero ^ 1u;
+    };
+
+    // The first decode primes the coder; its result is not used.
+    {
+        const uint32_t c0 = static_cast<uint32_t>(s->filterCoef[0]) & 0x7F;
+        uint32_t rev = 0;
+        for (int32_t i = 0; i < 7; ++i) rev |= ((c0 >> i) & 1) << (6 - i);
+        decode(rev + 1);
+    }
+
+    // Per channel the history is kept as `lo`/`hi` with bit 0 of `lo` empty
+    // plus the most recent bit `last`: the lookups of groups 1..15 then do not
+    // wait for the bit decoded just before, only group 0 does.
+    uint64_t lo[kDstMaxChannels];
+    uint64_t hi[kDstMaxChannels];
+    uint32_t last[kDstMaxChannels];
+    int32_t half[kDstMaxChannels];
+    const int16_t* filt[kDstMaxChannels];  // lookup tables of the filter in force
+    const int32_t* row[kDstMaxChannels];   // probability table in force
+    for (int32_t c = 0; c < channels; ++c) {
+        lo[c] = hi[c] = 0xAAAAAAAAAAAAAAAAull;  // bit 0 of 0xAA is 0
+        last[c] = 0;
+        half[c] = s->halfProb[c] ? s->halfProbBits[c] : 0;
+    }
+    const int16_t* lut = s->filterLut;
+    const int32_t* prob = s->probTables;
+
+    // One bit of channel c at position n.
+    auto step = [&](int32_t c, int32_t n, bool warmUp) __attribute__((always_inline)) {
+        const int16_t* t = filt[c];
+        const uint64_t l = lo[c];
+        const uint64_t h = hi[c];
+        int32_t sum = t[1 * 256 + ((l >> 8) & 0xFF)] + t[2 * 256 + ((l >> 16) & 0xFF)] +
+                      t[3 * 256 + ((l >> 24) & 0xFF)] + t[4 * 256 + ((l >> 32) & 0xFF)] +
+                      t[5 * 256 + ((l >> 40) & 0xFF)] + t[6 * 256 + ((l >> 48) & 0xFF)] + t[7 * 256 + (l >> 56)];
+        if constexpr (G > 8) {
+            if constexpr (std::endian::native == std::endian::little) {
+                // The older half by byte loads from the stored word: this
+                // balances the work between the load and the arithmetic units.
+                const uint8_t* bh = reinterpret_cast<const uint8_t*>(&hi[c]);
+                sum += t[8 * 256 + bh[0]] + t[9 * 256 + bh[1]] + t[10 * 256 + bh[2]] + t[11 * 256 + bh[3]] +
+                       t[12 * 256 + bh[4]] + t[13 * 256 + bh[5]] + t[14 * 256 + bh[6]] + t[15 * 256 + bh[7]];
+            } else {
+                sum += t[8 * 256 + (h & 0xFF)] + t[9 * 256 + ((h >> 8) & 0xFF)] + t[10 * 256 + ((h >> 16) & 0xFF)] +
+                       t[11 * 256 + ((h >> 24) & 0xFF)] + t[12 * 256 + ((h >> 32) & 0xFF)] +
+                       t[13 * 256 + ((h >> 40) & 0xFF)] + t[14 * 256 + ((h >> 48) & 0xFF)] + t[15 * 256 + (h >> 56)];
+            }
+        }
+        const uint64_t full = l | last[c];
+        const int16_t P16 = static_cast<int16_t>(sum + t[full & 0xFF]);
+        uint32_t p;
+        if (warmUp && n < half[c]) {
+            p = 128;
+        } else {
+            int32_t j = (P16 < 0 ? -static_cast<int32_t>(P16) : P16) >> 3;
+            j = j < kDstMaxTableLength - 1 ? j : kDstMaxTableLength - 1;
+            p = static_cast<uint32_t>(row[c][j]);
+        }
+        const uint32_t r = decode(p);
+        last[c] = (static_cast<uint32_t>(static_cast<uint16_t>(P16)) >> 15) ^ r;
+        if constexpr (G > 8) hi[c] = (h << 1) | (l >> 63);
+        lo[c] = full << 1;
+    };
+    auto flush = [&](int32_t n) {
+        if ((n & 7) == 7) {
+            uint8_t* o = output + static_cast<size_t>(n >> 3) * channels;
+            for (int32_t c = 0; c < channels; ++c) o[c] = static_cast<uint8_t>(lo[c] | last[c]);
+        }
+    };
+
+    // Bits under a half-probability flag come first (at most 128 per channel).
+    int32_t warm = 0;
+    for (int32_t c = 0; c < channels; ++c) warm = half[c] > warm ? half[c] : warm;
+    if (warm > N) warm = N;
+
+    // The filter and table in force change only at segment starts: runs of
+    // bit positions where no channel's map changes share the same pointers.
+    int32_t n = 0;
+    while (n < N) {
+        int32_t end = n < warm ? warm : N;
+        for (int32_t c = 0; c < channels; ++c) {
+            const uint8_t f = s->filterMap[c][n];
+            const uint8_t t = s->tableMap[c][n];
+            filt[c] = lut + f * (kDstFilterGroups * 256);
+            row[c] = prob + t * kDstMaxTableLength;
+            int32_t e = n + 1;
+            while (e < end && s->filterMap[c][e] == f && s->tableMap[c][e] == t) ++e;
+            end = e;
+        }
+        if (n < warm) {
+            for (; n < end; ++n) {
+                for (int32_t c = 0; c < channels; ++c) step(c, n, true);
+                flush(n);
+            }
+        } else if constexpr (C > 0) {
+            for (; n < end; ++n) {
+                [&]<int32_t... I>(std::integer_sequence<int32_t, I...>) {
+                    (step(I, n, false), ...);
+                }(std::make_integer_sequence<int32_t, C>{});
+                flush(n);
+            }
+        } else {
+            for (; n < end; ++n) {
+                for (int32_t c = 0; c < channels; ++c) step(c, n, false);
+                flush(n);
+            }
+        }
+    }
+    // Bits the decoder consumed: everything taken from the frame minus what
+    // is still cached.
+    const int64_t readIndex = (bits.nextByte - (s->arithStart >> 3)) * 8 - skip - bits.cacheBits;
+    if (readIndex < s->arithBits - 7) return kDstErrArithUnderrun;
+    return kDstOk;
+}
+
+void FillSilence(const DstFrameDecoder* s, uint8_t* output) {
+    if (output && s->bytesPerFrame > 0) std::memset(output, kSilence, static_cast<size_t>(s->bytesPerFrame));
+}
+
+void InitCodedParams(DstCodedTableParams& p, int32_t kind) {
+    p.tableKind = kind;
+    p.methodOrder[0] = 1;
+    p.methodOrder[1] = 2;
+    p.methodOrder[2] = 3;
+    p.methodCoef[0][0] = -8;
+    p.methodCoef[1][0] = -16;
+    p.methodCoef[1][1] = 8;
+    if (kind == 0) {
+        p.methodCoef[2][0] = -9;
+        p.methodCoef[2][1] = -5;
+        p.methodCoef[2][2] = 6;
+    } else {
+        p.methodCoef[2][0] = -24;
+        p.methodCoef[2][1] = 24;
+        p.methodCoef[2][2] = -8;
+    }
+}
+
+int32_t ParseAndDecode(DstFrameDecoder* s, const uint8_t* input, size_t inputSize, uint8_t* output) {
+    DstBitReader& br = s->reader;
+    br.data = input;
+    br.size = static_cast<int64_t>(inputSize);
+    br.position = 0;
+    br.totalBits = 8 * br.size;
+    s->frameBytes = br.size;
+    s->frameBits = br.totalBits;
+
+    uint32_t u;
+    if (!GetBits(br, 1, u)) return kDstErrReadPastEnd;
+    s->dstCoded = static_cast<int32_t>(u);
+    if (!s->dstCoded) {
+        if (!GetBits(br, 1, u)) return kDstErrReadPastEnd;
+        if (!GetBits(br, 6, u)) return kDstErrReadPastEnd;
+        if (u != 0) return kDstErrStuffingBits;
+        const size_t want = static_cast<size_t>(s->bytesPerFrame);
+        const size_t have = inputSize - 1 < want ? inputSize - 1 : want;
+        std::memcpy(output, input + 1, have);
+        std::memset(output + have, 0, want - have);
+        return kDstOk;
+    }
+
+    // Segmentation.
+    if (!GetBits(br, 1, u)) return kDstErrReadPastEnd;
+    s->tablesUseFilterSegmentation = static_cast<int32_t>(u);
+    if (int32_t rc = ReadSegmentation(s, br, s->filterSeg, kDstMaxFilterSegments, kDstMinFilterSegmentBits,
+                                      s->filterSegSameForAll))
+        return rc;
+    if (!s->tablesUseFilterSegmentation) {
+        if (int32_t rc = ReadSegmentation(s, br, s->tableSeg, kDstMaxTableSegments, kDstMinTableSegmentBits,
+                                          s->tableSegSameForAll))
+            return rc;
+    } else {
+        DstSegmentation& t = s->tableSeg;
+        const DstSegmentation& f = s->filterSeg;
+        t.resolution = f.resolution;
+        s->tableSegSameForAll = 1;
+        for (int32_t c = 0; c < s->channels; ++c) {
+            t.segmentCount[c] = f.segmentCount[c];
+            for (int32_t sg = 0; sg < f.segmentCount[c]; ++sg) {
+                const int32_t len = f.segmentLength[c][sg];
+                if (len != 0 && static_cast<int64_t>(f.resolution) * 8 * len < kDstMinTableSegmentBits)
+                    return kDstErrBadSegmentLength;
+                t.segmentLength[c][sg] = len;
+                if (len != f.segmentLength[0][sg]) s->tableSegSameForAll = 0;
+            }
+            if (f.segmentCount[c] != f.segmentCount[0]) s->tableSegSameForAll = 0;
+        }
+    }
+
+    // Mapping.
+    if (!GetBits(br, 1, u)) return kDstErrReadPastEnd;
+    s->tablesUseFilterMapping = static_cast<int32_t>(u);
+    if (int32_t rc = ReadMapping(s, br, s->filterSeg, s->maxFilters, s->filterMapSameForAll, s->filterCount))
+        return rc;
+    if (s->tablesUseFilterMapping) {
+        DstSegmentation& t = s->tableSeg;
+        const DstSegmentation& f = s->filterSeg;
+        s->tableMapSameForAll = 1;
+        for (int32_t c = 0; c < s->channels; ++c) {
+            if (t.segmentCount[c] != f.segmentCount[c]) return kDstErrCopiedMappingCounts;
+            for (int32_t sg = 0; sg < f.segmentCount[c]; ++sg) {
+                t.tableNumber[c][sg] = f.tableNumber[c][sg];
+                if (sg >= f.segmentCount[0] || f.tableNumber[c][sg] != f.tableNumber[0][sg]) s->tableMapSameForAll = 0;
+            }
+        }
+        if (s->filterCount > s->maxTables) return kDstErrTooManyTables;
+        s->tableCount = s->filterCount;
+    } else {
+        if (int32_t rc = ReadMapping(s, br, s->tableSeg, s->maxTables, s->tableMapSameForAll, s->tableCount))
+            return rc;
+    }
+    for (int32_t c = 0; c < s->channels; ++c) {
+        if (!GetBits(br, 1, u)) return kDstErrReadPastEnd;
+        s->halfProb[c] = static_cast<int32_t>(u);
+    }
+
+    if (int32_t rc = ReadFilters(s, br)) return rc;
+    if (int32_t rc = ReadProbabilityTables(s, br)) return rc;
+
+    s->arithStart = br.position;
+    s->arithBits = br.totalBits - br.position;
+    if (s->arithBits > 0 && ((input[s->arithStart >> 3] >> (7 - (s->arithStart & 7))) & 1))
+        return kDstErrFirstArithBit;
+
+    BuildMap(s, s->filterSeg, s->filterMap);
+    BuildMap(s, s->tableSeg, s->tableMap);
+    BuildFilterTables(s);
+
+    // Filters of order 64 or less leave groups 8..15 at 0: half the lookups.
+    int32_t maxOrder = 0;
+    for (int32_t f = 0; f < s->filterCount; ++f) maxOrder = s->predictionOrder[f] > maxOrder ? s->predictionOrder[f] : maxOrder;
+    const bool wide = maxOrder > 64;
+    switch (s->channels) {
+        case 1: return wide ? DecodeBits<1, 16>(s, input, output) : DecodeBits<1, 8>(s, input, output);
+        case 2: return wide ? DecodeBits<2, 16>(s, input, output) : DecodeBits<2, 8>(s, input, output);
+        case 3: return wide ? DecodeBits<3, 16>(s, input, output) : DecodeBits<3, 8>(s, input, output);
+        case 4: return wide ? DecodeBits<4, 16>(s, input, output) : DecodeBits<4, 8>(s, input, output);
+        case 5: return wide ? DecodeBits<5, 16>(s, input, output) : DecodeBits<5, 8>(s, input, output);
+        case 6: return wide ? DecodeBits<6, 16>(s, input, output) : DecodeBits<6, 8>(s, input, output);
+        default: return kDstErrReadPastEnd;
+    }
+}
+
+}  // namespace
+
+int32_t DstBytesPerChannel(int32_t sampleRate) {
+    if (sampleRate < 44100) return 0;
+    return static_cast<int32_t>(static_cast<int64_t>(sampleRate / 44100) * 588 / 8);
+}
+
+int32_t Init(DstFrameDecoder* s, int32_t channels, int32_t sampleRate) {
+    if (!s) return 1;
+    Release(s);
+    std::memset(static_cast<void*>(s), 0, sizeof(*s));
+    const int32_t F = DstBytesPerChannel(sampleRate);
+    if (channels < 1 || channels > kDstMaxChannels || F < 1 || F > kDstMaxBytesPerChannel) return 1;
+    s->channels = channels;
+    s->bytesPerChannel = F;
+    s->bytesPerFrame = F * channels;
+    s->bitsPerFrame = 8 * s->bytesPerFrame;
+    s->bitsPerChannel = 8 * F;
+    s->maxFilters = s->maxTables = 2 * channels;
+    s->filterParams.tableKind = 0;
+    s->tableParams.tableKind = 1;
+
+    s->filterCoef = static_cast<int16_t*>(std::calloc(static_cast<size_t>(s->maxFilters) * kDstMaxOrder, sizeof(int16_t)));
+    s->filterLut = static_cast<int16_t*>(
+        std::calloc(static_cast<size_t>(s->maxFilters) * kDstFilterGroups * 256, sizeof(int16_t)));
+    s->probTables = static_cast<int32_t*>(
+        std::calloc(static_cast<size_t>(s->maxTables) * kDstMaxTableLength, sizeof(int32_t)));
+    DstCodedTableParams* params[2] = {&s->filterParams, &s->tableParams};
+    bool ok = s->filterCoef && s->filterLut && s->probTables;
+    for (DstCodedTableParams* p : params) {
+        p->coded = static_cast<int32_t*>(std::calloc(static_cast<size_t>(s->maxTables), sizeof(int32_t)));
+        p->method = static_cast<int32_t*>(std::calloc(static_cast<size_t>(s->maxTables), sizeof(int32_t)));
+        p->riceParam =
+            static_cast<int32_t*>(std::calloc(static_cast<size_t>(s->maxTables) * kDstMethods, sizeof(int32_t)));
+        ok = ok && p->coded && p->method && p->riceParam;
+    }
+    if (!ok) {
+        std::fputs(kMsgNoMemory, stderr);
+        return 1;
+    }
+    for (DstCodedTableParams* p : params) {
+        if (p->tableKind != 0 && p->tableKind != 1) {
+            std::fputs(kMsgTableType, stderr);
+            return 1;
+        }
+        InitCodedParams(*p, p->tableKind);
+    }
+    s->ready = 1;
+    return 0;
+}
+
+int32_t DecodeFrame(DstFrameDecoder* s, const uint8_t* input, size_t inputSize, uint8_t* output) {
+    if (!s) return kDstErrReadPastEnd;
+    if (!output) return kDstErrReadPastEnd;
+    if (!s->ready) {
+        FillSilence(s, output);
+        return kDstErrReadPastEnd;
+    }
+    if (!input) inputSize = 0;
+    // Frame sizes beyond what 64-bit bit positions can count are refused.
+    if (inputSize > (static_cast<size_t>(1) << 60)) {
+        FillSilence(s, output);
+        return kDstErrReadPastEnd;
+    }
+    const int32_t rc = ParseAndDecode(s, input, inputSize, output);
+    if (rc != kDstOk) FillSilence(s, output);
+    return rc;
+}
+
+void Release(DstFrameDecoder* s) {
+    if (!s) return;
+    std::free(s->filterCoef);
+    std::free(s->filterLut);
+    std::free(s->probTables);
+    DstCodedTableParams* params[2] = {&s->filterParams, &s->tableParams};
+    for (DstCodedTableParams* p : params) {
+        std::free(p->coded);
+        std::free(p->method);
+        std::free(p->riceParam);
+        p->coded = p->method = p->riceParam = nullptr;
+    }
+    s->filterCoef = nullptr;
+    s->filterLut = nullptr;
+    s->probTables = nullptr;
+    s->ready = 0;
+}

@@ -1,0 +1,56 @@
+// DecodeFrame on arbitrary bytes: the first byte picks the channel count
+// (1..6) and the rate (DSD64, DSD128, DSD256); the rest, up to the largest
+// frame of that layout, is the frame. Nothing may be read or written outside
+// the buffers, and a failure must leave 0x55 silence.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "dst/DstDecoder.h"
+
+namespace {
+
+struct Slot {
+    std::unique_ptr<DstFrameDecoder> state;
+    std::vector<uint8_t> out;
+    ~Slot() {
+        if (state) Release(state.get());
+    }
+};
+
+Slot& Get(int32_t channels, int32_t rateIndex) {
+    static Slot slots[kDstMaxChannels][3];
+    Slot& s = slots[channels - 1][rateIndex];
+    if (!s.state) {
+        static const int32_t rates[3] = {2822400, 5644800, 11289600};
+        s.state.reset(new DstFrameDecoder());
+        if (Init(s.state.get(), channels, rates[rateIndex]) != 0) std::abort();
+        s.out.resize(static_cast<size_t>(s.state->bytesPerFrame) + 64);
+    }
+    return s;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    const int32_t channels = 1 + (data[0] & 7) % kDstMaxChannels;
+    const int32_t rateIndex = ((data[0] >> 3) & 3) % 3;
+    Slot& slot = Get(channels, rateIndex);
+    const size_t frameBytes = static_cast<size_t>(slot.state->bytesPerFrame);
+    size_t n = size - 1;
+    if (n > frameBytes + 1) n = frameBytes + 1;
+    // An exact-size copy so that reading past the frame is caught.
+    std::vector<uint8_t> frame(data + 1, data + 1 + n);
+    std::memset(slot.out.data() + frameBytes, 0xEE, 64);
+    const int32_t rc = DecodeFrame(slot.state.get(), frame.data(), frame.size(), slot.out.data());
+    if (rc < 0 || rc > 15) std::abort();
+    for (size_t i = frameBytes; i < slot.out.size(); ++i)
+        if (slot.out[i] != 0xEE) std::abort();
+    if (rc != 0)
+        for (size_t i = 0; i < frameBytes; ++i)
+            if (slot.out[i] != 0x55) std::abort();
+    return 0;
+}

@@ -1,0 +1,248 @@
+// Frame decoder: hand-made frames for each parse rule and result code, and
+// damaged frames that must end in a result code and 0x55 silence.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tests/dst/DstTestUtil.h"
+#include "tools/lib/DstEncoder.h"
+
+using namespace dsttest;
+
+namespace {
+
+constexpr int32_t kRate = 2822400;
+constexpr uint32_t kF = 4704;
+
+// Coded-frame prefix for one channel: one segment, tables share the filter
+// segmentation and mapping.
+Bits SimpleHead(uint32_t halfProb = 0) {
+    Bits b;
+    b.Put(1, 1);          // coded
+    b.Put(1, 1);          // tables use the filter segmentation
+    b.Put(1, 1).Put(1, 1);  // same for all channels, end of channel
+    b.Put(1, 1);          // tables use the filter mapping
+    b.Put(1, 1);          // same mapping for all channels
+    b.Put(halfProb, 1);
+    return b;
+}
+
+
+}  // namespace
+
+TEST(DstDecoder, InitLimits) {
+    for (auto [ch, rate] : {std::pair{0, kRate}, {7, kRate}, {2, 0}, {2, 22579200}}) {
+        Decoder d(ch, rate);
+        EXPECT_EQ(d.initResult, 1);
+        uint8_t out[16] = {};
+        const uint8_t frame[2] = {0, 0};
+        EXPECT_NE(DecodeFrame(d.state.get(), frame, 2, out), 0);
+    }
+    Decoder d(6, 11289600);
+    EXPECT_EQ(d.initResult, 0);
+    EXPECT_EQ(d.FrameBytes(), 18816u * 6);
+    EXPECT_EQ(DstBytesPerChannel(5644800), 9408);
+}
+
+TEST(DstDecoder, UncodedFrames) {
+    Decoder d(2, kRate);
+    std::vector<uint8_t> frame(1 + 2 * kF), out;
+    for (size_t i = 1; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(i * 7);
+    EXPECT_EQ(d.Decode(frame, out), 0);
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), frame.begin() + 1));
+
+    // The ignored bit may be set; missing bytes decode as 0.
+    frame.resize(101);
+    frame[0] = 0x40;
+    EXPECT_EQ(d.Decode(frame, out), 0);
+    EXPECT_TRUE(std::equal(frame.begin() + 1, frame.end(), out.begin()));
+    EXPECT_TRUE(std::all_of(out.begin() + 100, out.end(), [](uint8_t b) { return b == 0; }));
+
+    for (uint8_t stuffing = 1; stuffing < 64; stuffing <<= 1) {
+        frame[0] = stuffing;
+        EXPECT_EQ(d.Decode(frame, out), kDstErrStuffingBits);
+        EXPECT_TRUE(AllBytes(out, 0x55));
+    }
+    EXPECT_EQ(d.Decode({}, out), kDstErrReadPastEnd);
+    EXPECT_TRUE(AllBytes(out, 0x55));
+}
+
+TEST(DstDecoder, SegmentationRules) {
+    Decoder d(1, kRate);
+    std::vector<uint8_t> out;
+    struct Case {
+        std::vector<std::pair<uint32_t, int32_t>> fields;
+        int32_t result;
+    };
+    // Prefix: coded, tables use the filter segmentation, same for all, then
+    // segments as 0-marker, (resolution: 13 bits), length (13 bits at resolution 1).
+    const Case cases[] = {
+        {{{1, 1}, {1, 1}, {1, 1}, {0, 1}}, kDstErrReadPastEnd},                  // ends inside the segmentation
+        {{{1, 1}, {1, 1}, {1, 1}, {0, 1}, {0, 13}, {0, 13}}, kDstErrBadResolution},  // resolution 0
+        {{{1, 1}, {1, 1}, {1, 1}, {0, 1}, {4577, 13}, {0, 13}}, kDstErrBadResolution},
+        {{{1, 1}, {1, 1}, {1, 1}, {0, 1}, {1, 13}, {127, 13}}, kDstErrBadSegmentLength},  // 1016 bits < 1024
+        {{{1, 1}, {1, 1}, {1, 1}, {0, 1}, {1, 13}, {4577, 13}}, kDstErrBadSegmentLength}, // leaves < 1024
+        {{{1, 1}, {1, 1}, {1, 1}, {0, 1}, {1, 13}, {128, 13}, {0, 1}, {128, 13}, {0, 1}, {128, 13}, {0, 1}},
+         kDstErrTooManySegments},
+        // Three new filters for one channel (maximum 2).
+        {{{1, 1}, {1, 1}, {1, 1}, {0, 1}, {1, 13}, {128, 13}, {0, 1}, {128, 13}, {0, 1}, {128, 13}, {1, 1},
+          {1, 1}, {1, 1}, {1, 1}, {2, 2}, {3, 2}},
+         kDstErrTooManyTables},
+        // Table number 3 while the next new one is 2.
+        {{{1, 1}, {1, 1}, {1, 1}, {0, 1}, {1, 13}, {128, 13}, {0, 1}, {128, 13}, {1, 1}, {1, 1}, {1, 1}, {1, 1},
+          {3, 2}},
+         kDstErrTableNumberSkips},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        Bits b;
+        for (auto [v, n] : cases[i].fields) b.Put(v, n);
+        b.Put(0, 64);  // room for further reads where the case expects them
+        if (cases[i].result == kDstErrReadPastEnd) b.bytes.resize(1);
+        EXPECT_EQ(d.Decode(b.bytes, out), cases[i].result) << "case " << i;
+        EXPECT_TRUE(AllBytes(out, 0x55));
+    }
+}
+
+TEST(DstDecoder, MappingRulesForTwoChannels) {
+    Decoder d(2, kRate);
+    std::vector<uint8_t> out;
+    // Filter segmentation per channel: channel 0 one segment, channel 1 two.
+    auto head = [](Bits& b) {
+        b.Put(1, 1).Put(0, 1);              // coded; tables have their own segmentation
+        b.Put(0, 1).Put(1, 1);              // per channel; channel 0: one segment
+        b.Put(0, 1).Put(1, 13).Put(2000, 13).Put(1, 1);  // channel 1: two segments
+        b.Put(1, 1).Put(1, 1);              // table segmentation: same for all, one segment
+    };
+    Bits same;
+    head(same);
+    same.Put(0, 1).Put(1, 1).Put(0, 64);  // filter mapping same for all channels
+    EXPECT_EQ(d.Decode(same.bytes, out), kDstErrSameMappingCounts);
+    Bits copied;
+    head(copied);
+    // Copied table mapping; filter mapping per channel (channel 1: filters 1, 0).
+    copied.Put(1, 1).Put(0, 1).Put(1, 1).Put(0, 64);
+    EXPECT_EQ(d.Decode(copied.bytes, out), kDstErrCopiedMappingCounts);
+    EXPECT_TRUE(AllBytes(out, 0x55));
+}
+
+TEST(DstDecoder, FilterAndTableRules) {
+    Decoder d(1, kRate);
+    std::vector<uint8_t> out;
+    auto run = [&](void (*body)(Bits&)) {
+        Bits b = SimpleHead();
+        body(b);
+        b.Put(0, 64);
+        return d.Decode(b.bytes, out);
+    };
+    // Method 0 has order 1: not below a filter order of 1.
+    EXPECT_EQ(run([](Bits& b) { b.Put(0, 7).Put(1, 1).Put(0, 2); }), kDstErrFilterMethod);
+    EXPECT_EQ(run([](Bits& b) { b.Put(9, 7).Put(1, 1).Put(3, 2); }), kDstErrFilterMethod);
+    // 255 then a residual of +1 over the prediction 255.
+    EXPECT_EQ(run([](Bits& b) { b.Put(1, 7).Put(1, 1).Put(0, 2).Put(255, 9).Put(0, 3).Put(1, 2).Put(0, 1); }),
+              kDstErrFilterCoefRange);
+    // Table of length 2 with method 1 (order 2).
+    EXPECT_EQ(run([](Bits& b) { b.Put(0, 7).Put(0, 1).Put(0, 9).Put(1, 6).Put(1, 1).Put(1, 2); }), kDstErrTableMethod);
+    // Entry 128 then a residual of +1: 129.
+    EXPECT_EQ(run([](Bits& b) { b.Put(0, 7).Put(0, 1).Put(0, 9).Put(1, 6).Put(1, 1).Put(0, 2).Put(127, 7).Put(0, 3).Put(1, 2).Put(0, 1); }),
+              kDstErrTableEntryRange);
+    EXPECT_TRUE(AllBytes(out, 0x55));
+
+    // A table of length 1 holds 128 and reads nothing more: the arithmetic
+    // data starts right after its 6 bits; here its first bit is 1.
+    Bits b = SimpleHead();
+    b.Put(0, 7).Put(0, 1).Put(5, 9).Put(0, 6);
+    const uint64_t headerBits = b.count;
+    b.Put(1, 1).Put(0, 32);
+    EXPECT_EQ(d.Decode(b.bytes, out), kDstErrFirstArithBit);
+    EXPECT_EQ(d.state->arithStart, static_cast<int64_t>(headerBits));
+    EXPECT_EQ(d.state->probTables[0], 128);
+    EXPECT_TRUE(AllBytes(out, 0x55));
+}
+
+TEST(DstDecoder, FilterLookupTables) {
+    Decoder d(1, kRate);
+    std::vector<uint8_t> out;
+    // Order 1 with coefficient 100: group 0 gives +/-100 by bit 0, the others 0.
+    Bits b = SimpleHead(1);
+    b.Put(0, 7).Put(0, 1).Put(100, 9).Put(0, 6).Put(0, 32);
+    EXPECT_EQ(d.Decode(b.bytes, out), 0);
+    const int16_t* lut = d.state->filterLut;
+    EXPECT_EQ(lut[0], -100);
+    EXPECT_EQ(lut[1], 100);
+    EXPECT_EQ(lut[0xFE], -100);
+    for (int g = 1; g < 16; ++g) EXPECT_EQ(lut[g * 256 + 0xFF], 0);
+    EXPECT_EQ(d.state->halfProbBits[0], 1);
+
+    // Order 128, every coefficient -3: group 15 is in use.
+    Bits c = SimpleHead();
+    c.Put(127, 7).Put(0, 1);
+    for (int i = 0; i < 128; ++i) c.Put(0x1FD, 9);
+    c.Put(0, 6).Put(0, 32);
+    EXPECT_EQ(d.Decode(c.bytes, out), 0);
+    EXPECT_EQ(lut[15 * 256 + 0], 24);
+    EXPECT_EQ(lut[15 * 256 + 0xFF], -24);
+    EXPECT_EQ(d.state->halfProbBits[0], 128);
+}
+
+TEST(DstDecoder, ArithmeticDataRules) {
+    const std::vector<uint8_t> input = MakeSignal(2, kRate, 1);
+    dsdtools::DstEncoderOptions o;
+    o.uncoded = 0;
+    o.maxOrder = 32;
+    dsdtools::DstEncoder enc(2, kRate, o);
+    std::vector<uint8_t> frame = enc.EncodeFrame(input.data());
+    Decoder d(2, kRate);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(d.Decode(frame, out), 0);
+    // Up to 7 bits of padding past what the coder reads are fine; more are not.
+    frame.resize(frame.size() + 16, 0);
+    EXPECT_EQ(d.Decode(frame, out), kDstErrArithUnderrun);
+    EXPECT_TRUE(AllBytes(out, 0x55));
+    frame.resize(frame.size() - 16);
+    EXPECT_EQ(d.Decode(frame, out), 0);  // the state stays usable
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), input.begin()));
+}
+
+// Damaged frames: any result, never a crash or a write outside the output;
+// a failure leaves 0x55 silence.
+TEST(DstDecoder, DamagedFramesGiveSilence) {
+    std::mt19937 rng(12345);
+    for (auto [ch, rate] : {std::pair{2, kRate}, {6, 11289600}, {1, 5644800}}) {
+        const std::vector<uint8_t> input = MakeSignal(ch, static_cast<uint32_t>(rate), 1);
+        dsdtools::DstEncoderOptions o;
+        o.uncoded = 0;
+        o.maxOrder = 32;
+        o.filterSegments = 2;
+        o.tableSegments = 3;
+        const std::vector<uint8_t> good = dsdtools::DstEncoder(ch, rate, o).EncodeFrame(input.data());
+        Decoder d(ch, rate);
+        std::vector<uint8_t> out;
+        int failures = 0;
+        for (int trial = 0; trial < 60; ++trial) {
+            std::vector<uint8_t> bad = good;
+            if (trial % 3 == 0) {
+                bad.resize(rng() % bad.size());  // truncated
+            } else {
+                // Flips in the header, where they change the structure.
+                const size_t span = std::min<size_t>(bad.size(), 400);
+                for (int k = 0; k < 1 + trial % 4; ++k) bad[rng() % span] ^= static_cast<uint8_t>(1u << (rng() % 8));
+            }
+            const int32_t rc = d.Decode(bad, out);
+            ASSERT_GE(rc, 0) << "wrote past the output";
+            ASSERT_LE(rc, 15);
+            if (rc != 0) {
+                ++failures;
+                EXPECT_TRUE(AllBytes(out, 0x55));
+            }
+        }
+        EXPECT_GT(failures, 10);
+        std::vector<uint8_t> random(good.size());
+        for (int trial = 0; trial < 20; ++trial) {
+            for (uint8_t& b : random) b = static_cast<uint8_t>(rng());
+            const int32_t rc = d.Decode(random, out);
+            ASSERT_GE(rc, 0);
+        }
+        ASSERT_EQ(d.Decode(good, out), 0);
+        EXPECT_TRUE(std::equal(out.begin(), out.end(), input.begin()));
+    }
+}

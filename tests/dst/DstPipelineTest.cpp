@@ -1,0 +1,135 @@
+// Decoding pipeline: worker counts, order of delivery, back-pressure, damaged
+// frames and destruction with frames still queued.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+
+#include "dst/DstPipeline.h"
+#include "tests/dst/DstTestUtil.h"
+#include "tools/lib/DstEncoder.h"
+
+namespace {
+
+constexpr uint32_t kRate = 2822400;
+constexpr size_t kFrameBytes = 4704 * 2;
+
+// Uncoded stereo frame whose bytes all equal `fill`.
+KwByteBuffer UncodedFrame(uint8_t fill) {
+    KwByteBuffer b;
+    b.Resize(kFrameBytes + 1);
+    std::memset(b.Data(), fill, b.Size());
+    b.Data()[0] = 0;
+    return b;
+}
+
+}  // namespace
+
+TEST(DstPipeline, WorkerCounts) {
+    EXPECT_EQ(CDstDecoder::WorkersFor(0, 4), 3u);
+    EXPECT_EQ(CDstDecoder::WorkersFor(0, 1), 2u);
+    EXPECT_EQ(CDstDecoder::WorkersFor(0, 2), 2u);
+    EXPECT_EQ(CDstDecoder::WorkersFor(-5, 3), 3u);
+    EXPECT_EQ(CDstDecoder::WorkersFor(0, 5), 4u);
+    EXPECT_EQ(CDstDecoder::WorkersFor(0, 64), 4u);
+    EXPECT_EQ(CDstDecoder::WorkersFor(1, 8), 1u);
+    EXPECT_EQ(CDstDecoder::WorkersFor(7, 1), 7u);
+    EXPECT_EQ(CDstDecoder::WorkersFor(1 << 30, 4), CDstDecoder::kMaxWorkers);
+    CDstDecoder one(2, kRate, 1);
+    EXPECT_EQ(one.WorkerCount(), 1u);
+    EXPECT_EQ(one.FrameOutputBytes(), kFrameBytes);
+}
+
+// Real coded frames, a damaged one and an empty one between them: every frame
+// delivers exactly one frame of bytes, in submission order.
+TEST(DstPipeline, DeliversInOrderWithSilenceForBadFrames) {
+    const int32_t frames = 6;
+    const std::vector<uint8_t> input = dsttest::MakeSignal(2, kRate, frames);
+    dsdtools::DstEncoderOptions o;
+    o.maxOrder = 32;
+    auto coded = dsdtools::DstEncodeStream(input.data(), input.size(), 2, kRate, o);
+    coded[2].resize(5);  // ends inside the header
+    coded[4].clear();                      // empty
+    CDstDecoder pipeline(2, kRate, 3);
+    KwByteBuffer out;
+    KwByteBuffer frame;
+    for (const auto& c : coded) {
+        frame.Clear();
+        frame.Append(c.data(), c.size());
+        EXPECT_TRUE(pipeline.SubmitFrame(frame));
+        EXPECT_TRUE(pipeline.FetchDecoded(out, false));
+    }
+    EXPECT_TRUE(pipeline.FetchDecoded(out, true));
+    ASSERT_EQ(out.Size(), frames * kFrameBytes);
+    for (int32_t f = 0; f < frames; ++f) {
+        const uint8_t* got = out.Data() + f * kFrameBytes;
+        if (f == 2 || f == 4) {
+            EXPECT_TRUE(std::all_of(got, got + kFrameBytes, [](uint8_t b) { return b == 0x55; })) << f;
+        } else {
+            EXPECT_EQ(std::memcmp(got, input.data() + f * kFrameBytes, kFrameBytes), 0) << f;
+        }
+    }
+}
+
+TEST(DstPipeline, ManyFramesKeepTheirOrder) {
+    CDstDecoder pipeline(2, kRate, 4);
+    KwByteBuffer out;
+    const int n = 120;
+    for (int i = 0; i < n; ++i) {
+        KwByteBuffer frame = UncodedFrame(static_cast<uint8_t>(i));
+        pipeline.SubmitFrame(frame);
+        if (i % 7 == 0) pipeline.FetchDecoded(out, false);
+    }
+    pipeline.FetchDecoded(out, true);
+    ASSERT_EQ(out.Size(), n * kFrameBytes);
+    for (int i = 0; i < n; ++i) EXPECT_EQ(out.Data()[i * kFrameBytes + 17], static_cast<uint8_t>(i));
+}
+
+TEST(DstPipeline, UndecodedHeadHoldsDeliveryAndBackPressure) {
+    CDstDecoder pipeline(2, kRate, 2);
+    pipeline.HoldWorkers(true);
+    for (int i = 0; i < 50; ++i) {
+        KwByteBuffer frame = UncodedFrame(1);
+        pipeline.SubmitFrame(frame);
+    }
+    KwByteBuffer out;
+    pipeline.FetchDecoded(out, false);
+    EXPECT_EQ(out.Size(), 0u);  // nothing decoded yet: nothing delivered
+
+    // The 51st frame waits until a worker takes one.
+    auto submit = std::async(std::launch::async, [&] {
+        KwByteBuffer frame = UncodedFrame(2);
+        return pipeline.SubmitFrame(frame);
+    });
+    EXPECT_EQ(submit.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    pipeline.HoldWorkers(false);
+    EXPECT_TRUE(submit.get());
+    pipeline.FetchDecoded(out, true);
+    EXPECT_EQ(out.Size(), 51 * kFrameBytes);
+}
+
+TEST(DstPipeline, DestroyWithFramesQueued) {
+    const std::vector<uint8_t> input = dsttest::MakeSignal(2, kRate, 2);
+    const auto coded = dsdtools::DstEncodeStream(input.data(), input.size(), 2, kRate);
+    for (int round = 0; round < 3; ++round) {
+        auto pipeline = std::make_unique<CDstDecoder>(2, kRate, 2);
+        for (int i = 0; i < 30; ++i) {
+            KwByteBuffer frame;
+            frame.Append(coded[i % 2].data(), coded[i % 2].size());
+            pipeline->SubmitFrame(frame);
+        }
+        if (round == 1) pipeline->HoldWorkers(true);
+        pipeline.reset();  // returns without delivering; workers stop after the frame in hand
+    }
+}
+
+// A rate the frame decoder cannot hold still delivers one frame of silence per frame.
+TEST(DstPipeline, UnsupportedLayoutDeliversSilence) {
+    CDstDecoder pipeline(8, kRate, 1);
+    KwByteBuffer frame = UncodedFrame(3);
+    pipeline.SubmitFrame(frame);
+    KwByteBuffer out;
+    pipeline.FetchDecoded(out, true);
+    ASSERT_EQ(out.Size(), static_cast<size_t>(kRate / 600) * 8);
+    EXPECT_TRUE(std::all_of(out.Data(), out.Data() + out.Size(), [](uint8_t b) { return b == 0x55; }));
+}
