@@ -31,7 +31,9 @@ private:
 void PutBE(std::vector<uint8_t>& out, uint64_t value, int bytes) {
     for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
-void PutId(std::vector<uint8_t>& out, const char* id) { out.insert(out.end(), id, id + 4); }
+void PutId(std::vector<uint8_t>& out, const char* id) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(id[i]));
+}
 
 // Streams DSDIFF: the header is written with zero sizes and patched at the end.
 class DsdiffSink : public OutputSink {
