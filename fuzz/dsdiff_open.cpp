@@ -1,0 +1,131 @@
+// Opens arbitrary bytes as a DSDIFF file and reads them in all three output
+// forms with seeks in between. The last four input bytes steer the run
+// (frames per read, reader piece size, seek times, framing); the rest is either
+// the whole file or, to reach the sound data more often, the body that follows
+// a well-formed header of a plain or a DST-coded file.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "dsdfile/CDSDFile.h"
+#include "plugin/kwapi/VBaseReader.h"
+#include "tags/KwXMLFilename.h"
+
+namespace {
+
+// A read-only in-memory file that may deliver reads in small pieces.
+class FuzzReader : public VBaseReader {
+public:
+    FuzzReader(const std::vector<uint8_t>& bytes, int32_t piece) : bytes_(bytes), piece_(piece) { open_ = 1; }
+    bool Open() override { return true; }
+    void Abort() override {}
+    int32_t Read(void* buffer, int32_t count) override {
+        if (count <= 0 || position_ >= static_cast<int64_t>(bytes_.size())) return 0;
+        const int64_t n = std::min<int64_t>({count, static_cast<int64_t>(bytes_.size()) - position_, piece_});
+        std::memcpy(buffer, bytes_.data() + position_, static_cast<size_t>(n));
+        position_ += n;
+        return static_cast<int32_t>(n);
+    }
+    int32_t Write(const void*, int32_t) override { return -1; }
+    int64_t GetSize() override { return static_cast<int64_t>(bytes_.size()); }
+    int64_t GetPosition() override { return position_; }
+    int64_t Seek(int64_t offset, int32_t origin) override {
+        position_ = ResolvePosition(position_, offset, origin);
+        return position_;
+    }
+    bool Truncate() override { return false; }
+    bool HasCapability(int32_t) override { return false; }
+
+private:
+    const std::vector<uint8_t>& bytes_;
+    int32_t piece_;
+    int64_t position_ = 0;
+};
+
+void PutBe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+void PutChunk(std::vector<uint8_t>& out, const char* id, const std::vector<uint8_t>& body) {
+    out.insert(out.end(), id, id + 4);
+    PutBe(out, body.size(), 8);
+    out.insert(out.end(), body.begin(), body.end());
+    if (body.size() & 1) out.push_back(0);
+}
+
+// "FRM8" ... "PROP" (rate, channels, compression), then a sound chunk whose
+// body is `payload` (after an "FRTE" chunk for DST).
+std::vector<uint8_t> WrapPayload(const std::vector<uint8_t>& payload, bool dst, uint16_t channels, uint32_t rate) {
+    std::vector<uint8_t> prop = {'S', 'N', 'D', ' '};
+    std::vector<uint8_t> fs, chnl, cmpr;
+    PutBe(fs, rate, 4);
+    PutBe(chnl, channels, 2);
+    for (uint16_t c = 0; c < channels; ++c) chnl.insert(chnl.end(), {'C', ' ', ' ', ' '});
+    cmpr = dst ? std::vector<uint8_t>{'D', 'S', 'T', ' ', 0} : std::vector<uint8_t>{'D', 'S', 'D', ' ', 0};
+    PutChunk(prop, "FS  ", fs);
+    PutChunk(prop, "CHNL", chnl);
+    PutChunk(prop, "CMPR", cmpr);
+
+    std::vector<uint8_t> body;
+    if (dst) {
+        std::vector<uint8_t> frte;
+        PutBe(frte, payload.size() / 64 + 1, 4);
+        PutBe(frte, 75, 2);
+        PutChunk(body, "FRTE", frte);
+    }
+    body.insert(body.end(), payload.begin(), payload.end());
+
+    std::vector<uint8_t> chunks;
+    PutChunk(chunks, "PROP", prop);
+    PutChunk(chunks, dst ? "DST " : "DSD ", body);
+    std::vector<uint8_t> file = {'F', 'R', 'M', '8'};
+    PutBe(file, chunks.size() + 4, 8);
+    file.insert(file.end(), {'D', 'S', 'D', ' '});
+    file.insert(file.end(), chunks.begin(), chunks.end());
+    return file;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 4) return 0;
+    const uint8_t* control = data + size - 4;
+    const std::vector<uint8_t> payload(data, data + size - 4);
+    const uint32_t frames = 1u + ((control[0] | control[1] << 8) & 0x3FFF);
+    const int32_t piece = (control[2] & 0x80) ? 1 + (control[2] & 0x1F) : INT32_MAX;
+    const double seekTimes[] = {control[3] * 0.5, -1.0, 1e12, 13.4 * (control[3] & 0x1F), 0.0};
+    // Framing: 0 the bytes are the file; 1 a plain file around them; 2 a DST file.
+    const int framing = (control[2] >> 5) & 3;
+    const uint16_t channels = static_cast<uint16_t>(1 + control[1] % 6);
+    const uint32_t rate = (control[0] & 0x40) ? 5644800 : 2822400;
+    const std::vector<uint8_t> bytes =
+        framing == 0 || framing == 3 ? payload : WrapPayload(payload, framing == 2, channels, rate);
+
+    KwXMLFilename name(KW_T("fuzz.dff"));
+    name.Items().SetString(KW_T("FileType"), KW_T("dff"));
+    const uint32_t modes[] = {kOutputNativeDsd, kOutputPackedDsdA, 0};
+    for (uint32_t mode : modes) {
+        CDSDFile file;
+        file.SetAdd6dB(control[2] & 1);
+        if (!file.Open(new FuzzReader(bytes, piece), 1, mode, 0, name)) return 0;
+        const CAudioFormat& out = file.OutputFormat();
+        const size_t frameBytes = out.BlockAlign() ? out.BlockAlign() : 1;
+        // Exactly what the caller asked for, so that any overrun is caught.
+        std::vector<uint8_t> buffer(frames * frameBytes);
+        const double duration = file.GetDuration();
+        if (!(duration >= 0.0)) __builtin_trap();
+        uint64_t delivered = 0;
+        for (double t : seekTimes) {
+            for (int i = 0; i < 6; ++i) {
+                const uint32_t got = file.ReadSamples(buffer.data(), frames);
+                if (got > buffer.size() || got % frameBytes != 0) __builtin_trap();
+                if (got == 0) break;
+                delivered += got;
+            }
+            file.Seek(t);
+        }
+        (void)delivered;
+    }
+    return 0;
+}

@@ -1,0 +1,216 @@
+// DST-coded DSDIFF files: frames encoded by our encoder come back bit for bit,
+// seeking skips whole frames, damaged frames cost one frame of 0x55 each and
+// damaged chunks end the stream.
+#include <gtest/gtest.h>
+
+#include "tests/dsdfile/DsdiffTestSupport.h"
+#include "tools/lib/DsdiffWriter.h"
+#include "tools/lib/DstEncoder.h"
+
+using namespace dfftest;
+
+namespace {
+
+constexpr uint32_t kRate = dsdtools::kDsd64Rate;
+constexpr size_t kPerChannel = kRate / 600;  // bytes per channel of one frame
+
+struct Coded {
+    dsdtools::DsdStream stream;
+    std::vector<uint8_t> interleaved;  // whole frames
+    std::vector<std::vector<uint8_t>> frames;
+};
+
+// `count` frames of a tone per channel; `uncoded` frames encode fast and are
+// still real DST frames.
+Coded Encode(uint32_t channels, uint32_t count, bool uncoded = false) {
+    Coded c;
+    c.stream = Tones(channels, kRate, uint64_t{count} * kPerChannel * 8);
+    c.interleaved = Interleave(c.stream);
+    dsdtools::DstEncoderOptions options;
+    options.maxOrder = 24;
+    if (uncoded) options.uncoded = 1;
+    c.frames = dsdtools::DstEncodeStream(c.interleaved.data(), c.interleaved.size(), static_cast<int32_t>(channels),
+                                         kRate, options);
+    return c;
+}
+
+// The DST file's header up to and including the "DST " chunk header, for
+// hand-made DST data.
+std::vector<uint8_t> DstFile(uint32_t channels, const std::vector<uint8_t>& dstBody,
+                             const std::vector<uint8_t>& after = {}) {
+    return Form(Cat({Prop(Cat({Fs(kRate), Chnl(static_cast<uint16_t>(channels)), Cmpr("DST ")})),
+                     Chunk("DST ", dstBody), after}));
+}
+
+TEST(DsdiffDst, DecodedFramesAreTheOriginalBitsInEveryForm) {
+    for (uint32_t channels : {1u, 2u, 5u, 6u}) {
+        SCOPED_TRACE(channels);
+        const Coded c = Encode(channels, 6);
+        ASSERT_EQ(c.frames.size(), 6u);
+        // "DSTC" chunks of odd size after some frames: neither counts as audio.
+        dsdtools::DsdiffOptions options;
+        options.dstCrcs = {{1, 2, 3}, {}, {4, 5, 6, 7}, {8}};
+        const auto file = dsdtools::BuildDsdiffDst(channels, kRate, c.frames, options);
+        CDSDFile dff;
+        ASSERT_TRUE(OpenDff(dff, file, kOutputNativeDsd));
+        EXPECT_EQ(dff.SourceFormat().Channels(), channels);
+        EXPECT_DOUBLE_EQ(dff.GetDuration(), 6 * 1000.0 / 75);
+        EXPECT_TRUE(dff.OutputFormat().SubType() == kGuidDsdMsbFirst);
+        const std::vector<int> sources = channels == 5 ? std::vector<int>{0, 1, 2, -1, 3, 4}
+                                                       : std::vector<int>{0, 1, 2, 3, 4, 5};
+        const auto expected = Remap(c.interleaved, channels, {sources.begin(), sources.begin() + (channels == 5 ? 6 : channels)});
+        // Requests smaller than, equal to and larger than a frame.
+        for (uint32_t frames : {1000u, uint32_t(kPerChannel), 50000u}) {
+            ASSERT_TRUE(dff.Seek(0));
+            EXPECT_TRUE(ReadAllBytes(dff, frames) == expected) << frames;
+        }
+
+        // Packed and PCM output equal those of the plain file with the same audio.
+        if (channels != 2 && channels != 5) continue;
+        for (uint32_t modes : {uint32_t{kOutputPackedDsdA}, 0u}) {
+            CDSDFile coded, plain;
+            ASSERT_TRUE(OpenDff(coded, file, modes));
+            ASSERT_TRUE(OpenDff(plain, dsdtools::BuildDsdiff(c.stream), modes));
+            ASSERT_TRUE(coded.Seek(0) && plain.Seek(0));  // pooled PCM state starts afresh
+            const auto fromPlain = ReadAllBytes(plain, 3000);
+            ASSERT_FALSE(fromPlain.empty());
+            EXPECT_TRUE(ReadAllBytes(coded, 2500) == fromPlain) << modes;
+        }
+    }
+}
+
+TEST(DsdiffDst, SeekingSkipsWholeFrames) {
+    const uint32_t count = 160;
+    const Coded c = Encode(2, count, true);
+    dsdtools::DsdiffOptions options;
+    options.dstCrcs.assign(count, {0xAB, 0xCD, 0xEF});  // skipped, never counted as frames
+    options.trailingChunks = {{"DIIN", {1, 2, 3}}};
+    const auto file = dsdtools::BuildDsdiffDst(2, kRate, c.frames, options);
+    CDSDFile dff;
+    ASSERT_TRUE(OpenDff(dff, file, kOutputNativeDsd));
+    const size_t frameBytes = 2 * kPerChannel;
+    const auto tail = [&](size_t frame) {
+        return std::vector<uint8_t>(c.interleaved.begin() + frame * frameBytes, c.interleaved.end());
+    };
+    // 1000 ms skips 75 frames; 20 ms (14112 bytes) one; 13 ms (9173 bytes) none.
+    // Far seeks, back and forth, reuse what earlier seeks learnt.
+    for (auto [ms, frame] : {std::pair{1000.0, 75}, {20.0, 1}, {13.0, 0}, {2010.0, 150}, {1013.4, 76},
+                             {2013.0, 150}, {0.0, 0}}) {
+        ASSERT_TRUE(dff.Seek(ms));
+        EXPECT_TRUE(ReadAllBytes(dff, 7001) == tail(frame)) << ms;
+    }
+    // A seek in the middle of reading drops what was decoded ahead.
+    std::vector<uint8_t> buffer(2 * 30000);
+    ASSERT_TRUE(dff.Seek(0));
+    ASSERT_GT(dff.ReadSamples(buffer.data(), 30000), 0u);
+    ASSERT_TRUE(dff.Seek(1000));
+    EXPECT_TRUE(ReadAllBytes(dff, 30000) == tail(75));
+    // Past the end: the reader stands at the end of the DST data; nothing more.
+    ASSERT_TRUE(dff.Seek(1e9));
+    EXPECT_EQ(dff.ReadSamples(buffer.data(), 30000), 0u);
+    ASSERT_TRUE(dff.Seek(-5));
+    EXPECT_TRUE(ReadAllBytes(dff, 30000) == c.interleaved);
+}
+
+TEST(DsdiffDst, DamagedFramesAndChunks) {
+    const Coded c = Encode(2, 8);
+    const size_t frameBytes = 2 * kPerChannel;
+    {
+        // Damaged and empty frames between good ones: one frame of 0x55 each.
+        auto frames = c.frames;
+        frames[2].resize(3);
+        frames[4].clear();
+        frames[5].assign(frames[5].size(), 0xFF);
+        CDSDFile dff;
+        ASSERT_TRUE(OpenDff(dff, dsdtools::BuildDsdiffDst(2, kRate, frames), kOutputNativeDsd));
+        const auto out = ReadAllBytes(dff, 5000);
+        ASSERT_EQ(out.size(), c.interleaved.size());
+        for (size_t f = 0; f < 8; ++f) {
+            const bool bad = f == 2 || f == 4 || f == 5;
+            for (size_t i = f * frameBytes; i < (f + 1) * frameBytes; ++i)
+                ASSERT_EQ(out[i], bad ? 0x55 : c.interleaved[i]) << f << " " << i;
+        }
+    }
+    // Frames 0 and 1, then the given chunks, then frame 2.
+    const auto withMiddle = [&](const std::vector<uint8_t>& middle) {
+        return DstFile(2, Cat({Frte(8), Chunk("DSTF", c.frames[0]), Chunk("DSTF", c.frames[1]), middle,
+                               Chunk("DSTF", c.frames[2])}));
+    };
+    const std::vector<uint8_t> twoFrames(c.interleaved.begin(), c.interleaved.begin() + 2 * frameBytes);
+    {
+        // An unknown chunk ends the stream there, also for later reads and
+        // seeks beyond it; a seek back plays it again.
+        CDSDFile dff;
+        ASSERT_TRUE(OpenDff(dff, withMiddle(Chunk("JUNK", {1, 2, 3, 4})), kOutputNativeDsd));
+        EXPECT_TRUE(ReadAllBytes(dff, 1000) == twoFrames);
+        std::vector<uint8_t> buffer(2000);
+        EXPECT_EQ(dff.ReadSamples(buffer.data(), 1000), 0u);
+        ASSERT_TRUE(dff.Seek(1000));
+        EXPECT_EQ(dff.ReadSamples(buffer.data(), 1000), 0u);
+        ASSERT_TRUE(dff.Seek(0));
+        EXPECT_TRUE(ReadAllBytes(dff, 1000) == twoFrames);
+    }
+    {
+        // A frame reaching past the DST data (and the file) ends the stream.
+        CDSDFile dff;
+        ASSERT_TRUE(OpenDff(dff, withMiddle(Chunk("DSTF", {}, uint64_t{1} << 40)), kOutputNativeDsd));
+        EXPECT_TRUE(ReadAllBytes(dff, 1000) == twoFrames);
+    }
+    {
+        // A negative frame size counts as 0 (an empty frame: one frame of 0x55).
+        CDSDFile dff;
+        ASSERT_TRUE(OpenDff(dff, withMiddle(Chunk("DSTF", {}, ~uint64_t{0})), kOutputNativeDsd));
+        const auto out = ReadAllBytes(dff, 1000);
+        ASSERT_EQ(out.size(), 4 * frameBytes);
+        EXPECT_TRUE(std::equal(twoFrames.begin(), twoFrames.end(), out.begin()));
+        EXPECT_EQ(std::count(out.begin() + 2 * frameBytes, out.begin() + 3 * frameBytes, 0x55), ptrdiff_t(frameBytes));
+        EXPECT_TRUE(std::equal(out.begin() + 3 * frameBytes, out.end(), c.interleaved.begin() + 2 * frameBytes));
+    }
+    {
+        // A frame far larger than any DST frame is not read: 0x55, and on.
+        CDSDFile dff;
+        ASSERT_TRUE(OpenDff(dff, withMiddle(Chunk("DSTF", std::vector<uint8_t>(3 * frameBytes + 65536, 0x12))),
+                            kOutputNativeDsd));
+        const auto out = ReadAllBytes(dff, 1000);
+        ASSERT_EQ(out.size(), 4 * frameBytes);
+        EXPECT_EQ(std::count(out.begin() + 2 * frameBytes, out.begin() + 3 * frameBytes, 0x55), ptrdiff_t(frameBytes));
+        EXPECT_TRUE(std::equal(out.begin() + 3 * frameBytes, out.end(), c.interleaved.begin() + 2 * frameBytes));
+    }
+}
+
+TEST(DsdiffDst, HeaderChecks) {
+    const Coded c = Encode(2, 2, true);
+    const auto frames = Cat({Chunk("DSTF", c.frames[0]), Chunk("DSTF", c.frames[1])});
+    {
+        // A frame count of 0: the frames still play; the duration is 0.
+        CDSDFile dff;
+        ASSERT_TRUE(OpenDff(dff, DstFile(2, Cat({Frte(0), frames})), kOutputNativeDsd));
+        EXPECT_EQ(dff.GetDuration(), 0.0);
+        EXPECT_TRUE(ReadAllBytes(dff, 1000) == c.interleaved);
+    }
+    {
+        // A plain "DSD " chunk before the "DST " chunk of a DST file is passed over.
+        const auto file = Form(Cat({Prop(Cat({Chnl(2), Cmpr("DST ")})), Chunk("DSD ", std::vector<uint8_t>(99, 1)),
+                                    Chunk("DST ", Cat({Frte(2), frames}))}));
+        CDSDFile dff;
+        ASSERT_TRUE(OpenDff(dff, file, kOutputNativeDsd));
+        EXPECT_TRUE(ReadAllBytes(dff, 1000) == c.interleaved);
+    }
+    const std::vector<std::pair<const char*, std::vector<uint8_t>>> bad = {
+        {"no FRTE", DstFile(2, frames)},
+        {"FRTE of size 4", DstFile(2, Cat({Chunk("FRTE", Be(2, 4)), frames}))},
+        {"only FRTE", DstFile(2, Frte(5))},
+        {"short DST chunk", DstFile(2, std::vector<uint8_t>(10, 0))},
+        {"DST chunk smaller than FRTE", Form(Cat({Prop(Cmpr("DST ")), Chunk("DST ", Cat({Frte(2), frames}), 10)}))},
+        {"seven channels", DstFile(7, Cat({Frte(2), frames}))},
+        {"zero channels", DstFile(0, Cat({Frte(2), frames}))},
+        {"rate below 44100", Form(Cat({Prop(Cat({Fs(22050), Cmpr("DST ")})), Chunk("DST ", Cat({Frte(2), frames}))}))},
+        {"rate above DSD256", Form(Cat({Prop(Cat({Fs(4 * 11289600u), Cmpr("DST ")})), Chunk("DST ", Cat({Frte(2), frames}))}))},
+    };
+    for (const auto& [what, bytes] : bad) {
+        CDSDFile dff;
+        EXPECT_FALSE(OpenDff(dff, bytes, kOutputNativeDsd)) << what;
+    }
+}
+
+}  // namespace

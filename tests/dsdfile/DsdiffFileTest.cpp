@@ -1,0 +1,252 @@
+// Plain (uncompressed) DSDIFF files: recognition, delivery in every output
+// form, seeking and duration.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "host/common/KwFileReader.h"
+#include "tests/dsdfile/DsdiffTestSupport.h"
+#include "tools/lib/DsdiffWriter.h"
+#include "tools/lib/DsfWriter.h"
+
+using namespace dfftest;
+
+namespace {
+
+bool OpenPath(CDSDFile& file, const std::filesystem::path& path, uint32_t modes, const KwChar* type = KW_T("dff")) {
+    auto* reader = new KwFileReader(KwFromUtf8(path.string()));
+    reader->SetOption(KW_T("READ_ONLY"), KW_T("1"));
+    if (!reader->Open()) {
+        KwDestroy(reader);
+        return false;
+    }
+    return file.Open(reader, 1, modes, 0, dsftest::FileNameOfType(type));
+}
+
+// A small plain file around `audio` with the given PROP sub-chunks.
+std::vector<uint8_t> PlainFile(const std::vector<uint8_t>& props, const std::vector<uint8_t>& audio) {
+    return Form(Cat({Chunk("FVER", Be(0x01050000, 4)), Prop(props), Chunk("DSD ", audio)}));
+}
+
+TEST(DsdiffFile, NativeDeliveryIsTheFileBytesInEveryLayout) {
+    struct Case {
+        uint32_t channels;
+        uint32_t mask;
+        std::vector<int> sources;  // per output slot
+    };
+    const Case cases[] = {{1, 0x4, {0}},
+                          {2, 0x3, {0, 1}},
+                          {5, 0x607, {0, 1, 2, -1, 3, 4}},  // announced as six, low frequency silent
+                          {6, 0x60F, {0, 1, 2, 3, 4, 5}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.channels);
+        // An odd byte count per channel, so that the sound chunk may need a pad byte.
+        const auto stream = Tones(c.channels, dsdtools::kDsd64Rate, 8 * 12345);
+        const auto file = dsdtools::BuildDsdiff(stream);
+        CDSDFile dff;
+        ASSERT_TRUE(OpenDff(dff, file, kOutputNativeDsd));
+        const CAudioFormat& src = dff.SourceFormat();
+        EXPECT_EQ(src.Channels(), c.channels);
+        EXPECT_EQ(src.SampleRate(), 2822400u);
+        EXPECT_EQ(src.BitsPerSample(), 1);
+        EXPECT_EQ(src.ChannelMask(), c.mask);
+        EXPECT_EQ(dff.DataLength(), int64_t(12345) * c.channels);
+        const CAudioFormat& out = dff.OutputFormat();
+        EXPECT_TRUE(out.SubType() == kGuidDsdMsbFirst);
+        EXPECT_EQ(out.SampleRate(), 2822400u / 8);
+        EXPECT_EQ(out.Channels(), c.sources.size());
+
+        const auto expected = Remap(Interleave(stream), c.channels, c.sources);
+        EXPECT_TRUE(ReadAllBytes(dff, 1000) == expected);
+        // A different request size gives the same stream.
+        ASSERT_TRUE(dff.Seek(0));
+        EXPECT_TRUE(ReadAllBytes(dff, 4097) == expected);
+    }
+}
+
+TEST(DsdiffFile, PackedFramesPairConsecutiveBytesWithoutBitReversal) {
+    for (uint32_t channels : {2u, 5u}) {
+        SCOPED_TRACE(channels);
+        const auto stream = Tones(channels, dsdtools::kDsd128Rate, 8 * 3001);  // odd: the last byte is dropped
+        CDSDFile dff;
+        ASSERT_TRUE(OpenDff(dff, dsdtools::BuildDsdiff(stream), kOutputPackedDsdB));
+        ASSERT_TRUE(dff.OutputFormat().SubType() == kGuidPackedDsdB);
+        ASSERT_EQ(dff.OutputFormat().Channels(), channels);
+        ASSERT_EQ(dff.OutputFormat().SampleRate(), dsdtools::kDsd128Rate / 16);
+        const auto samples = AsDoubles(ReadAllBytes(dff, 333));
+        ASSERT_EQ(samples.size(), size_t{1500} * channels);
+        for (size_t p = 0; p < 1500; ++p)
+            for (size_t c = 0; c < channels; ++c) {
+                const double b1 = stream.channels[c][2 * p], b2 = stream.channels[c][2 * p + 1];
+                ASSERT_EQ(samples[p * channels + c], (b1 * 256 + b2) * std::ldexp(1.0, -23)) << p << " " << c;
+            }
+    }
+}
+
+TEST(DsdiffFile, PcmEqualsThatOfADsfWithTheSameAudio) {
+    for (uint32_t channels : {2u, 6u}) {
+        SCOPED_TRACE(channels);
+        // Whole DSF block groups, so that the DSF carries no padding.
+        const auto stream = Tones(channels, dsdtools::kDsd64Rate, 8 * 4096 * 5);
+        CDSDFile dff, dsf;
+        ASSERT_TRUE(OpenDff(dff, dsdtools::BuildDsdiff(stream), 0));
+        ASSERT_TRUE(dsf.Open(new MemoryReader(dsdtools::BuildDsf(stream)), 1, 0, 0,
+                             dsftest::FileNameOfType(KW_T("dsf"))));
+        ASSERT_EQ(dff.OutputFormat().FormatTag(), kFormatTagIeeeFloat);
+        ASSERT_EQ(dff.OutputFormat().SampleRate(), dsf.OutputFormat().SampleRate());
+        // Pooled conversion contexts keep the state of their last user until a seek.
+        ASSERT_TRUE(dff.Seek(0) && dsf.Seek(0));
+        const auto fromDsf = ReadAllBytes(dsf, 8192);
+        ASSERT_EQ(fromDsf.size(), size_t{4096} * 5 * channels * 8);
+        EXPECT_TRUE(ReadAllBytes(dff, 1234) == fromDsf);
+
+        // After a seek to 0 the decimators start from silence again.
+        ASSERT_TRUE(dff.Seek(0));
+        std::vector<uint8_t> again(fromDsf.size());
+        ASSERT_EQ(dff.ReadSamples(again.data(), 4096), 4096u * channels * 8);
+        EXPECT_TRUE(std::equal(again.begin(), again.begin() + 4096 * channels * 8, fromDsf.begin()));
+    }
+}
+
+TEST(DsdiffFile, SeekAndDuration) {
+    const auto stream = Tones(5, dsdtools::kDsd64Rate, 2822400 / 2);  // 0.5 s
+    const auto interleaved = Interleave(stream);
+    CDSDFile dff;
+    MemoryReader* reader = nullptr;
+    ASSERT_TRUE(OpenDff(dff, dsdtools::BuildDsdiff(stream), kOutputNativeDsd, &reader));
+    EXPECT_DOUBLE_EQ(dff.GetDuration(), 500.0);
+
+    // 33.3 ms of 5 channels is 58741.7 bytes: 58741 after rounding, 58740 at a frame boundary.
+    ASSERT_TRUE(dff.Seek(33.3));
+    EXPECT_EQ(reader->GetPosition(), dff.DataStart() + 58740);
+    const auto rest = ReadAllBytes(dff, 777);
+    EXPECT_TRUE(rest == Remap({interleaved.begin() + 58740, interleaved.end()}, 5, {0, 1, 2, -1, 3, 4}));
+
+    ASSERT_TRUE(dff.Seek(600));  // past the end
+    std::vector<uint8_t> buffer(6000);
+    EXPECT_EQ(dff.ReadSamples(buffer.data(), 1000), 0u);
+    ASSERT_TRUE(dff.Seek(0));
+    EXPECT_EQ(dff.ReadSamples(buffer.data(), 1000), 6000u);
+    EXPECT_EQ(buffer[3], 0x69);
+}
+
+TEST(DsdiffFile, HeaderVariants) {
+    const std::vector<uint8_t> audio(1000, 0x96);
+    {
+        // No "FS  ": 2822400; no "CHNL": two channels, mask 0. Odd-sized
+        // unknown chunks, top-level and inside PROP, are followed by a pad byte.
+        const auto file = Form(Cat({Chunk("COMT", Text("odd")), Prop(Cat({Chunk("XTRA", {1, 2, 3}), Cmpr("DSD ")})),
+                                    Chunk("DSD ", audio)}));
+        CDSDFile dff;
+        ASSERT_TRUE(OpenDff(dff, file, kOutputNativeDsd));
+        EXPECT_EQ(dff.SourceFormat().SampleRate(), 2822400u);
+        EXPECT_EQ(dff.SourceFormat().Channels(), 2);
+        EXPECT_EQ(dff.SourceFormat().ChannelMask(), 0u);
+        EXPECT_EQ(dff.DataLength(), 1000);
+    }
+    {
+        // "FS  " 5644800 after "CHNL" keeps the mask and recomputes the byte rate.
+        CDSDFile dff;
+        ASSERT_TRUE(OpenDff(dff, PlainFile(Cat({Chnl(6), Fs(5644800), Cmpr("DSD ")}), audio), 0));
+        EXPECT_EQ(dff.SourceFormat().SampleRate(), 5644800u);
+        EXPECT_EQ(dff.SourceFormat().AvgBytesPerSec(), 5644800u * 6 / 8);
+        EXPECT_EQ(dff.SourceFormat().ChannelMask(), 0x60Fu);
+        EXPECT_EQ(dff.OutputFormat().SampleRate(), 5644800u / 8);
+    }
+    {
+        // A sound chunk larger than the file is cut at the file's end.
+        auto file = PlainFile(Cat({Chnl(2), Cmpr("DSD ")}), audio);
+        file = Cat({{file.begin(), file.end() - 1012}, Chunk("DSD ", audio, 1 << 30)});
+        CDSDFile dff;
+        ASSERT_TRUE(OpenDff(dff, file, kOutputNativeDsd));
+        EXPECT_EQ(dff.DataLength(), 1000);
+        EXPECT_EQ(dff.DataStart() + dff.DataLength(), int64_t(file.size()));
+    }
+    {
+        // A "DST " chunk before the "DSD " chunk of a plain file is passed over.
+        const auto file = Form(Cat({Prop(Cat({Chnl(1), Cmpr("DSD ")})), Chunk("DST ", Frte(1)), Chunk("DSD ", audio)}));
+        CDSDFile dff;
+        ASSERT_TRUE(OpenDff(dff, file, kOutputNativeDsd));
+        EXPECT_EQ(dff.DataLength(), 1000);
+        EXPECT_EQ(ReadAllBytes(dff, 100), audio);
+    }
+    // Only "dff" selects the parser.
+    CDSDFile other;
+    EXPECT_FALSE(other.Open(new MemoryReader(PlainFile(Cmpr("DSD "), audio)), 1, 0, 0,
+                            dsftest::FileNameOfType(KW_T("DFF"))));
+}
+
+TEST(DsdiffFile, RefusesWhatItCannotPlay) {
+    const std::vector<uint8_t> audio(64, 0x69);
+    const std::vector<std::pair<const char*, std::vector<uint8_t>>> bad = {
+        {"no CMPR", PlainFile(Cat({Fs(2822400), Chnl(2)}), audio)},
+        {"unknown compression", PlainFile(Cmpr("XYZ "), audio)},
+        {"no sound chunk", Form(Prop(Cmpr("DSD ")))},
+        {"empty sound chunk", PlainFile(Cmpr("DSD "), {})},
+        {"zero channels", PlainFile(Cat({Chnl(0), Cmpr("DSD ")}), audio)},
+        {"CHNL cut short", PlainFile(Cat({Chunk("CHNL", {0}), Cmpr("DSD ")}), audio)},
+        {"CHNL reaching past PROP", PlainFile(Cat({Cmpr("DSD "), Chunk("CHNL", Be(2, 2), 4000)}), audio)},
+        {"65 channels", PlainFile(Cat({Chnl(65), Cmpr("DSD ")}), audio)},
+        {"rate 0", PlainFile(Cat({Fs(0), Cmpr("DSD ")}), audio)},
+        {"CMPR reaching past PROP", PlainFile(Chunk("CMPR", Text("DSD "), 4000), audio)},
+        {"PROP not SND", Form(Cat({Chunk("PROP", Cat({Text("XXX "), Cmpr("DSD ")})), Chunk("DSD ", audio)}))},
+        {"chunk size beyond the file", Form(Cat({Prop(Cmpr("DSD ")), Chunk("COMT", {}, INT64_MAX), Chunk("DSD ", audio)}))},
+        {"chunk size wraps", Form(Cat({Prop(Cmpr("DSD ")), Chunk("COMT", {}, ~uint64_t{11}), Chunk("DSD ", audio)}))},
+        {"PROP size wraps", Form(Cat({Chunk("PROP", Cat({Text("SND "), Cmpr("DSD ")}), ~uint64_t{0}), Chunk("DSD ", audio)}))},
+        {"form type", [&] { auto f = PlainFile(Cmpr("DSD "), audio); f[12] = 'X'; return f; }()},
+        {"truncated header", {'F', 'R', 'M', '8', 0, 0}},
+    };
+    for (const auto& [what, bytes] : bad) {
+        CDSDFile dff;
+        EXPECT_FALSE(OpenDff(dff, bytes, kOutputNativeDsd)) << what;
+        std::vector<uint8_t> buffer(64);
+        EXPECT_EQ(dff.ReadSamples(buffer.data(), 8), 0u) << what;
+    }
+    // Every prefix of a good file is refused or delivers at most its bytes.
+    const auto good = PlainFile(Cat({Fs(2822400), Chnl(2), Cmpr("DSD ")}), audio);
+    for (size_t cut = 0; cut < good.size(); ++cut) {
+        CDSDFile dff;
+        if (OpenDff(dff, {good.begin(), good.begin() + cut}, kOutputNativeDsd)) {
+            EXPECT_LE(ReadAllBytes(dff, 7).size(), cut);
+        }
+    }
+}
+
+TEST(DsdiffFile, RealFiles) {
+    using dsftest::TestDataPath;
+    {
+        // 10 ms of stereo DSD64; the DSF beside it holds the same audio.
+        CDSDFile dff, dsf;
+        ASSERT_TRUE(OpenPath(dff, TestDataPath("empty10ms.dff"), kOutputNativeDsd));
+        EXPECT_EQ(dff.SourceFormat().Channels(), 2);
+        EXPECT_EQ(dff.DataLength(), 7056);
+        EXPECT_DOUBLE_EQ(dff.GetDuration(), 10.0);
+        const auto native = ReadAllBytes(dff, 1000);
+        const auto file = dsftest::ReadFile(TestDataPath("empty10ms.dff"));
+        EXPECT_TRUE(native == std::vector<uint8_t>(file.begin() + dff.DataStart(), file.end()));
+
+        CDSDFile dffPcm;
+        ASSERT_TRUE(OpenPath(dffPcm, TestDataPath("empty10ms.dff"), 0));
+        ASSERT_TRUE(OpenPath(dsf, TestDataPath("empty10ms.dsf"), 0, KW_T("dsf")));
+        ASSERT_TRUE(dffPcm.Seek(0) && dsf.Seek(0));
+        // The DSF pads its only block group with non-zero bytes, which it delivers.
+        const auto fromDsf = ReadAllBytes(dsf, 4096);
+        const auto fromDff = ReadAllBytes(dffPcm, 500);
+        ASSERT_EQ(fromDff.size(), 3528u * 2 * 8);
+        ASSERT_EQ(fromDsf.size(), 4096u * 2 * 8);
+        EXPECT_TRUE(std::equal(fromDff.begin(), fromDff.end(), fromDsf.begin()));
+    }
+    {
+        CDSDFile dff;
+        ASSERT_TRUE(OpenPath(dff, TestDataPath("5644800-2ch-s01-silence.dff"), kOutputPackedDsdA));
+        EXPECT_EQ(dff.SourceFormat().SampleRate(), 5644800u);
+        EXPECT_DOUBLE_EQ(dff.GetDuration(), 10.0);
+        EXPECT_EQ(ReadAllBytes(dff, 1000).size(), 14112u / 2 * 8);
+    }
+    // No audio bytes; a DST chunk without frames.
+    CDSDFile empty, dst;
+    EXPECT_FALSE(OpenPath(empty, TestDataPath("2822400-1ch-0s-silence.dff"), kOutputNativeDsd));
+    EXPECT_FALSE(OpenPath(dst, TestDataPath("5644800-2ch-s01-silence-dst.dff"), kOutputNativeDsd));
+}
+
+}  // namespace
