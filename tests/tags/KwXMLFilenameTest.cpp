@@ -134,7 +134,8 @@ TEST(KwXMLFilename, CopyTakesNameItemsAndFlag) {
     c = a;
     EXPECT_FALSE(c.Items().Exists(KW_T("Other")));
     EXPECT_EQ(c.Items().GetInt(KW_T("PostExtensionData")), 4);
-    c = c;
+    const KwXMLFilename& same = c;
+    c = same;  // assignment to itself keeps the record
     EXPECT_EQ(c.Items().Count(), 1u);
 }
 
