@@ -9,39 +9,12 @@
 #include <vector>
 
 #include "dsdfile/CDSDFile.h"
-#include "plugin/kwapi/VBaseReader.h"
+#include "fuzz/FuzzSupport.h"
 #include "tags/KwXMLFilename.h"
 
 namespace {
 
-// A read-only in-memory file that may deliver reads in small pieces.
-class FuzzReader : public VBaseReader {
-public:
-    FuzzReader(const std::vector<uint8_t>& bytes, int32_t piece) : bytes_(bytes), piece_(piece) { open_ = 1; }
-    bool Open() override { return true; }
-    void Abort() override {}
-    int32_t Read(void* buffer, int32_t count) override {
-        if (count <= 0 || position_ >= static_cast<int64_t>(bytes_.size())) return 0;
-        const int64_t n = std::min<int64_t>({count, static_cast<int64_t>(bytes_.size()) - position_, piece_});
-        std::memcpy(buffer, bytes_.data() + position_, static_cast<size_t>(n));
-        position_ += n;
-        return static_cast<int32_t>(n);
-    }
-    int32_t Write(const void*, int32_t) override { return -1; }
-    int64_t GetSize() override { return static_cast<int64_t>(bytes_.size()); }
-    int64_t GetPosition() override { return position_; }
-    int64_t Seek(int64_t offset, int32_t origin) override {
-        position_ = ResolvePosition(position_, offset, origin);
-        return position_;
-    }
-    bool Truncate() override { return false; }
-    bool HasCapability(int32_t) override { return false; }
-
-private:
-    const std::vector<uint8_t>& bytes_;
-    int32_t piece_;
-    int64_t position_ = 0;
-};
+using fuzz::FuzzReader;
 
 void PutBe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
     for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
@@ -99,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int framing = (control[2] >> 5) & 3;
     const uint16_t channels = static_cast<uint16_t>(1 + control[1] % 6);
     const uint32_t rate = (control[0] & 0x40) ? 5644800 : 2822400;
-    const std::vector<uint8_t> bytes =
+    std::vector<uint8_t> bytes =
         framing == 0 || framing == 3 ? payload : WrapPayload(payload, framing == 2, channels, rate);
 
     KwXMLFilename name(KW_T("fuzz.dff"));

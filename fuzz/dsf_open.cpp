@@ -7,50 +7,10 @@
 #include <vector>
 
 #include "dsdfile/CDSDFile.h"
-#include "plugin/kwapi/VBaseReader.h"
+#include "fuzz/FuzzSupport.h"
 #include "tags/KwXMLFilename.h"
 
-namespace {
-
-// A writable in-memory file that may deliver reads in small pieces.
-class FuzzReader : public VBaseReader {
-public:
-    FuzzReader(std::vector<uint8_t>& bytes, int32_t piece) : bytes_(bytes), piece_(piece) { open_ = 1; }
-    bool Open() override { return true; }
-    void Abort() override {}
-    int32_t Read(void* buffer, int32_t count) override {
-        if (count <= 0 || position_ >= static_cast<int64_t>(bytes_.size())) return 0;
-        const int64_t n = std::min<int64_t>({count, static_cast<int64_t>(bytes_.size()) - position_, piece_});
-        std::memcpy(buffer, bytes_.data() + position_, static_cast<size_t>(n));
-        position_ += n;
-        return static_cast<int32_t>(n);
-    }
-    int32_t Write(const void* buffer, int32_t count) override {
-        if (count < 0 || position_ + count > (int64_t{1} << 24)) return -1;
-        if (bytes_.size() < static_cast<size_t>(position_ + count)) bytes_.resize(static_cast<size_t>(position_ + count));
-        std::memcpy(bytes_.data() + position_, buffer, static_cast<size_t>(count));
-        position_ += count;
-        return count;
-    }
-    int64_t GetSize() override { return static_cast<int64_t>(bytes_.size()); }
-    int64_t GetPosition() override { return position_; }
-    int64_t Seek(int64_t offset, int32_t origin) override {
-        position_ = ResolvePosition(position_, offset, origin);
-        return position_;
-    }
-    bool Truncate() override {
-        if (position_ < static_cast<int64_t>(bytes_.size())) bytes_.resize(static_cast<size_t>(position_));
-        return true;
-    }
-    bool HasCapability(int32_t) override { return false; }
-
-private:
-    std::vector<uint8_t>& bytes_;
-    int32_t piece_;
-    int64_t position_ = 0;
-};
-
-}  // namespace
+using fuzz::FuzzReader;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;

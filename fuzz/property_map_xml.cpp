@@ -5,25 +5,11 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "fuzz/FuzzSupport.h"
 #include "support/KwArchive.h"
 #include "tags/KwPropertyMap.h"
 
-namespace {
-
-bool HasUnpairedSurrogate(KwStringView s) {
-    for (size_t i = 0; i < s.size(); ++i) {
-        const auto u = static_cast<uint16_t>(s[i]);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < s.size() && static_cast<uint16_t>(s[i + 1]) >= 0xDC00 &&
-            static_cast<uint16_t>(s[i + 1]) <= 0xDFFF) {
-            ++i;
-        } else if (u >= 0xD800 && u <= 0xDFFF) {
-            return true;
-        }
-    }
-    return false;
-}
-
-}  // namespace
+using fuzz::HasUnpairedSurrogate;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // As XML (UTF-8).

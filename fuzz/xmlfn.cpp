@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "fuzz/FuzzSupport.h"
 #include "tags/KwXMLFilename.h"
+
+using fuzz::HasUnpairedSurrogate;
 
 namespace {
 
@@ -22,20 +25,6 @@ KwString TextFrom(const uint8_t* data, size_t size) {
     const size_t zero = text.find(KwChar(0));
     if (zero != KwString::npos) text.resize(zero);
     return text;
-}
-
-// Unpaired surrogates cannot travel in XML text.
-bool HasUnpairedSurrogate(KwStringView s) {
-    for (size_t i = 0; i < s.size(); ++i) {
-        const auto u = static_cast<uint16_t>(s[i]);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < s.size() && static_cast<uint16_t>(s[i + 1]) >= 0xDC00 &&
-            static_cast<uint16_t>(s[i + 1]) <= 0xDFFF) {
-            ++i;
-        } else if (u >= 0xD800 && u <= 0xDFFF) {
-            return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace

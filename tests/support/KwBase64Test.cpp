@@ -19,7 +19,8 @@ TEST(KwBase64, EncodesKnownVectors) {
     EXPECT_EQ(Encode("f"), "Zg==");
     EXPECT_EQ(Encode("fo"), "Zm8=");
     EXPECT_EQ(Encode("foo"), "Zm9v");
-    EXPECT_EQ(Encode("foobar"), "Zm9vYmFy");
+    EXPECT_EQ(Encode("DSD64"), "RFNENjQ=");
+    EXPECT_EQ(Encode("hello!"), "aGVsbG8h");
     EXPECT_EQ(Encode(std::string("\xFB\xFF\x00", 3)), "+/8A");
     EXPECT_TRUE(KwBase64Encode(nullptr, 5).empty());
 }
