@@ -41,8 +41,12 @@ int32_t KwAudioInputBase::Read(void* destination, int32_t count) {
         }
         readOffset_ = 0;
         const int32_t filled = FillBuffer();
-        if (filled <= 0 && !keepReading_) endOfData_ = 1;
-        if (filled < 0) break;
+        if (filled <= 0) {
+            // A refill that brought nothing ends this read; the end of the data
+            // is marked unless the input asked to keep reading.
+            if (!keepReading_) endOfData_ = 1;
+            break;
+        }
     }
     return done;
 }

@@ -38,15 +38,19 @@ KwString KwFromUtf8(std::string_view s) {
             len = 1;
         }
         i += len;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<KwChar>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<KwChar>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<KwChar>(cp));
-        }
+        KwAppendCodePoint(out, cp);
     }
     return out;
+}
+
+void KwAppendCodePoint(KwString& out, uint32_t cp) {
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out.push_back(static_cast<KwChar>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<KwChar>(0xDC00 + (cp & 0x3FF)));
+    } else {
+        out.push_back(static_cast<KwChar>(cp));
+    }
 }
 
 std::string KwToUtf8(KwStringView s) {

@@ -35,6 +35,9 @@ inline size_t KwStrLen(const KwChar* s) {
     return n;
 }
 
+// Appends one Unicode code point (at most 0x10FFFF) as UTF-16.
+void KwAppendCodePoint(KwString& out, uint32_t codePoint);
+
 // UTF-8 <-> UTF-16 conversion. Invalid sequences become U+FFFD.
 KwString KwFromUtf8(std::string_view s);
 std::string KwToUtf8(KwStringView s);

@@ -96,17 +96,6 @@ void KwXmlWriter::Raw(KwStringView text) { out_.append(text); }
 
 namespace {
 
-// Appends one code point as UTF-16.
-void AppendCodePoint(KwString& out, uint32_t cp) {
-    if (cp >= 0x10000) {
-        cp -= 0x10000;
-        out.push_back(static_cast<KwChar>(0xD800 + (cp >> 10)));
-        out.push_back(static_cast<KwChar>(0xDC00 + (cp & 0x3FF)));
-    } else {
-        out.push_back(static_cast<KwChar>(cp));
-    }
-}
-
 // Resolves the five predefined entities and decimal and hexadecimal character
 // references. pugixml leaves references it does not understand as they are,
 // so it runs with its own resolution off and this strict one decides: any
@@ -158,7 +147,7 @@ bool ResolveReferences(KwStringView in, KwString& out) {
                 if (cp > 0x10FFFF) return false;
             }
             if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF) || cp == 0xFFFE || cp == 0xFFFF) return false;
-            AppendCodePoint(out, cp);
+            KwAppendCodePoint(out, cp);
         } else {
             return false;
         }
