@@ -18,16 +18,6 @@ uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_
 
 }  // namespace
 
-TEST(AudioFormat, DefaultIsSixteenBitStereoPcm) {
-    CAudioFormat format;
-    EXPECT_EQ(format.BitsPerSample(), 16);
-    EXPECT_EQ(format.SampleRate(), 44100u);
-    EXPECT_EQ(format.Channels(), 2);
-    EXPECT_EQ(format.FormatTag(), kFormatTagPcm);
-    EXPECT_EQ(format.BlockAlign(), 4);
-    EXPECT_EQ(format.AvgBytesPerSec(), 176400u);
-}
-
 TEST(AudioFormat, OneBitStereoDsdRecord) {
     CAudioFormat format;
     format.SetUp(1, 2822400, 2, 0, false, kGuidNull);
@@ -96,32 +86,29 @@ TEST(AudioFormat, ChannelMaskKeptOnlyWhenItsBitsMatchTheCount) {
 
 TEST(AudioFormat, ChannelTableLayouts) {
     CAudioFormat format;
-    format.SetUp(1, 2822400, 0, 0, false, kGuidNull);
-    EXPECT_TRUE(Speakers(format).empty());
-    format.SetUp(1, 2822400, 1, 0, false, kGuidNull);
-    EXPECT_EQ(Speakers(format), (std::vector<uint32_t>{1}));
-    format.SetUp(1, 2822400, 3, 0, false, kGuidNull);
-    EXPECT_EQ(Speakers(format), (std::vector<uint32_t>{2, 3, 5}));
-
-    format.SetUp(1, 2822400, 4, 0x0F, false, kGuidNull);
-    EXPECT_EQ(Speakers(format), (std::vector<uint32_t>{2, 3, 4, 5}));
-    EXPECT_EQ(format.Channel(3).level, 10.0f);
+    const struct {
+        uint16_t count;
+        uint32_t mask;
+        std::vector<uint32_t> speakers;
+    } layouts[] = {{0, 0, {}},
+                   {1, 0, {1}},
+                   {3, 0, {2, 3, 5}},
+                   {4, 0x0F, {2, 3, 4, 5}},
+                   {4, 0, {2, 3, 6, 7}},
+                   {5, 0, {2, 3, 4, 6, 7}},
+                   {6, 0, {2, 3, 4, 5, 6, 7}},
+                   {7, 0x70F, {2, 3, 4, 5, 10, 6, 7}},
+                   {7, 0, {2, 3, 4, 5, 6, 7, 10}},
+                   {8, 0, {2, 3, 4, 5, 8, 9, 6, 7}}};
+    for (const auto& l : layouts) {
+        format.SetUp(1, 2822400, l.count, l.mask, false, kGuidNull);
+        EXPECT_EQ(Speakers(format), l.speakers) << l.count << " " << l.mask;
+        // The low-frequency speaker (5) in slot 3 gets level 10.
+        if (l.count >= 4) {
+            EXPECT_EQ(format.Channel(3).level, l.speakers[3] == 5 ? 10.0f : 0.0f) << l.count;
+        }
+    }
     EXPECT_EQ(format.Channel(2).level, 0.0f);
-    format.SetUp(1, 2822400, 4, 0, false, kGuidNull);
-    EXPECT_EQ(Speakers(format), (std::vector<uint32_t>{2, 3, 6, 7}));
-    EXPECT_EQ(format.Channel(3).level, 0.0f);
-
-    format.SetUp(1, 2822400, 5, 0, false, kGuidNull);
-    EXPECT_EQ(Speakers(format), (std::vector<uint32_t>{2, 3, 4, 6, 7}));
-    format.SetUp(1, 2822400, 6, 0, false, kGuidNull);
-    EXPECT_EQ(Speakers(format), (std::vector<uint32_t>{2, 3, 4, 5, 6, 7}));
-    EXPECT_EQ(format.Channel(3).level, 10.0f);
-    format.SetUp(1, 2822400, 7, 0x70F, false, kGuidNull);
-    EXPECT_EQ(Speakers(format), (std::vector<uint32_t>{2, 3, 4, 5, 10, 6, 7}));
-    format.SetUp(1, 2822400, 7, 0, false, kGuidNull);
-    EXPECT_EQ(Speakers(format), (std::vector<uint32_t>{2, 3, 4, 5, 6, 7, 10}));
-    format.SetUp(1, 2822400, 8, 0, false, kGuidNull);
-    EXPECT_EQ(Speakers(format), (std::vector<uint32_t>{2, 3, 4, 5, 8, 9, 6, 7}));
 
     format.SetUp(1, 2822400, 64, 0, false, kGuidNull);
     EXPECT_EQ(format.Channel(8).speaker, 13u);

@@ -105,22 +105,7 @@ inline bool OpenDff(CDSDFile& file, std::vector<uint8_t> bytes, uint32_t modes, 
     return file.Open(reader, 1, modes, highest, dsftest::FileNameOfType(KW_T("dff")));
 }
 
-// Every byte of output the file delivers, `frames` output frames per call.
-inline std::vector<uint8_t> ReadAllBytes(CDSDFile& file, uint32_t frames) {
-    const CAudioFormat& out = file.OutputFormat();
-    const size_t frameBytes = out.BlockAlign() ? out.BlockAlign() : out.Channels();
-    std::vector<uint8_t> all, buffer(frames * frameBytes);
-    for (int guard = 0; guard < 1000000; ++guard) {
-        const uint32_t got = file.ReadSamples(buffer.data(), frames);
-        if (got == 0) break;
-        if (got > buffer.size() || got % frameBytes != 0) {
-            ADD_FAILURE() << "read of " << got << " bytes for " << frames << " frames";
-            break;
-        }
-        all.insert(all.end(), buffer.begin(), buffer.begin() + got);
-    }
-    return all;
-}
+using dsftest::ReadAllBytes;
 
 inline std::vector<double> AsDoubles(const std::vector<uint8_t>& bytes) {
     std::vector<double> out(bytes.size() / 8);

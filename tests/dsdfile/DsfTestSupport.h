@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "dsdfile/CDSDFile.h"
+#include "host/common/KwFileReader.h"
 #include "plugin/kwapi/VBaseReader.h"
 #include "tags/KwXMLFilename.h"
 
@@ -168,5 +171,34 @@ inline void WriteFile(const std::filesystem::path& path, const std::vector<uint8
 }
 
 inline std::filesystem::path TestDataPath(const char* name) { return std::filesystem::path(DSD_TESTDATA_DIR) / name; }
+
+// Opens a file on disk, read-only, as the given file type.
+inline bool OpenPath(CDSDFile& file, const std::filesystem::path& path, uint32_t modes,
+                     const KwChar* type = KW_T("dsf")) {
+    auto* reader = new KwFileReader(KwFromUtf8(path.string()));
+    reader->SetOption(KW_T("READ_ONLY"), KW_T("1"));
+    if (!reader->Open()) {
+        KwDestroy(reader);
+        return false;
+    }
+    return file.Open(reader, 1, modes, 0, FileNameOfType(type));
+}
+
+// Every byte of output the file delivers, `frames` output frames per call.
+inline std::vector<uint8_t> ReadAllBytes(CDSDFile& file, uint32_t frames) {
+    const CAudioFormat& out = file.OutputFormat();
+    const size_t frameBytes = out.BlockAlign() ? out.BlockAlign() : out.Channels();
+    std::vector<uint8_t> all, buffer(frames * frameBytes);
+    for (int guard = 0; guard < 1000000; ++guard) {
+        const uint32_t got = file.ReadSamples(buffer.data(), frames);
+        if (got == 0) break;
+        if (got > buffer.size() || got % frameBytes != 0) {
+            ADD_FAILURE() << "read of " << got << " bytes for " << frames << " frames";
+            break;
+        }
+        all.insert(all.end(), buffer.begin(), buffer.begin() + got);
+    }
+    return all;
+}
 
 }  // namespace dsftest

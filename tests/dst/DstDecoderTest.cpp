@@ -159,31 +159,6 @@ TEST(DstDecoder, FilterAndTableRules) {
     EXPECT_TRUE(AllBytes(out, 0x55));
 }
 
-TEST(DstDecoder, FilterLookupTables) {
-    Decoder d(1, kRate);
-    std::vector<uint8_t> out;
-    // Order 1 with coefficient 100: group 0 gives +/-100 by bit 0, the others 0.
-    Bits b = SimpleHead(1);
-    b.Put(0, 7).Put(0, 1).Put(100, 9).Put(0, 6).Put(0, 32);
-    EXPECT_EQ(d.Decode(b.bytes, out), 0);
-    const int16_t* lut = d.state->filterLut;
-    EXPECT_EQ(lut[0], -100);
-    EXPECT_EQ(lut[1], 100);
-    EXPECT_EQ(lut[0xFE], -100);
-    for (int g = 1; g < 16; ++g) EXPECT_EQ(lut[g * 256 + 0xFF], 0);
-    EXPECT_EQ(d.state->halfProbBits[0], 1);
-
-    // Order 128, every coefficient -3: group 15 is in use.
-    Bits c = SimpleHead();
-    c.Put(127, 7).Put(0, 1);
-    for (int i = 0; i < 128; ++i) c.Put(0x1FD, 9);
-    c.Put(0, 6).Put(0, 32);
-    EXPECT_EQ(d.Decode(c.bytes, out), 0);
-    EXPECT_EQ(lut[15 * 256 + 0], 24);
-    EXPECT_EQ(lut[15 * 256 + 0xFF], -24);
-    EXPECT_EQ(d.state->halfProbBits[0], 128);
-}
-
 TEST(DstDecoder, ArithmeticDataRules) {
     const std::vector<uint8_t> input = MakeSignal(2, kRate, 1);
     dsdtools::DstEncoderOptions o;

@@ -8,24 +8,13 @@
 #include <unistd.h>
 
 #include "tests/dst/DstTestUtil.h"
+#include "tests/e2e/E2eSupport.h"
 #include "tools/lib/DsdiffWriter.h"
 #include "tools/lib/DstEncoder.h"
 
 namespace {
 
 bool HaveFfmpeg() { return std::system("ffmpeg -version > /dev/null 2>&1") == 0; }
-
-std::string Pcm(const std::string& path) {
-    const std::string cmd = "ffmpeg -v error -threads 1 -i '" + path + "' -f f64le - 2>/dev/null";
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
-}
 
 std::string TempPath(const std::string& name) {
     return testing::TempDir() + "dst_oracle_" + std::to_string(getpid()) + "_" + name;
@@ -84,8 +73,8 @@ TEST(DstOracle, FfmpegDecodesOurFramesLikeTheOriginal) {
         const std::string dst = TempPath("dst.dff");
         ASSERT_TRUE(dsdtools::WriteDsdiff(plain, stream));
         ASSERT_TRUE(dsdtools::WriteDsdiffDst(dst, static_cast<uint32_t>(c.channels), c.rate, coded));
-        const std::string a = Pcm(plain);
-        const std::string b = Pcm(dst);
+        const auto a = e2e::FfmpegPcm(plain);
+        const auto b = e2e::FfmpegPcm(dst);
         std::remove(plain.c_str());
         std::remove(dst.c_str());
         ASSERT_FALSE(a.empty());

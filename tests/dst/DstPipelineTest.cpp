@@ -26,14 +26,9 @@ KwByteBuffer UncodedFrame(uint8_t fill) {
 }  // namespace
 
 TEST(DstPipeline, WorkerCounts) {
-    EXPECT_EQ(CDstDecoder::WorkersFor(0, 4), 3u);
-    EXPECT_EQ(CDstDecoder::WorkersFor(0, 1), 2u);
-    EXPECT_EQ(CDstDecoder::WorkersFor(0, 2), 2u);
-    EXPECT_EQ(CDstDecoder::WorkersFor(-5, 3), 3u);
-    EXPECT_EQ(CDstDecoder::WorkersFor(0, 5), 4u);
-    EXPECT_EQ(CDstDecoder::WorkersFor(0, 64), 4u);
-    EXPECT_EQ(CDstDecoder::WorkersFor(1, 8), 1u);
-    EXPECT_EQ(CDstDecoder::WorkersFor(7, 1), 7u);
+    // {setting, processors, workers}: 0 or less picks from the processor count.
+    const int32_t cases[][3] = {{0, 4, 3}, {0, 1, 2}, {0, 2, 2}, {-5, 3, 3}, {0, 5, 4}, {0, 64, 4}, {1, 8, 1}, {7, 1, 7}};
+    for (const auto& c : cases) EXPECT_EQ(CDstDecoder::WorkersFor(c[0], c[1]), uint32_t(c[2])) << c[0] << " " << c[1];
     EXPECT_EQ(CDstDecoder::WorkersFor(1 << 30, 4), CDstDecoder::kMaxWorkers);
     CDstDecoder one(2, kRate, 1);
     EXPECT_EQ(one.WorkerCount(), 1u);

@@ -1,6 +1,9 @@
 // The tools library driven through GetKwToolsDLL and raw vtable slots.
 #include <zlib.h>
 
+#include <tuple>
+#include <utility>
+
 #include "host/tools/KwToolsExports.h"
 #include "plugin/kwapi/IKwTools.h"
 #include "support/KwDllString.h"
@@ -174,44 +177,40 @@ TEST(HostTools, TranslatorUsesCatalogWhenConfigured) {
     tr = Call<void*, bool>(Tools(), kGetTranslator, true);
     EXPECT_TRUE((Call<bool, IKwDllString*>(tr, 0, &text)));
     EXPECT_EQ(text.Text(), KW_T("Sicher"));
-    KwDllString escaped(KW_T("Low=pass"));
-    EXPECT_TRUE((Call<bool, IKwDllString*>(tr, 0, &escaped)));
-    EXPECT_EQ(escaped.Text(), KW_T("Tief\npass"));
-    KwDllString utf8(KW_T("Medium"));
-    EXPECT_TRUE((Call<bool, IKwDllString*>(tr, 0, &utf8)));
-    EXPECT_EQ(utf8.Text(), KW_T("Mittel \u00e4"));
-    KwDllString unknown(KW_T("Off"));
-    EXPECT_FALSE((Call<bool, IKwDllString*>(tr, 0, &unknown)));
-    EXPECT_EQ(unknown.Text(), KW_T("Off"));
+    // {source, translation or nullptr when the catalog has none}
+    const std::pair<const KwChar*, const KwChar*> cases[] = {
+        {KW_T("Low=pass"), KW_T("Tief\npass")}, {KW_T("Medium"), KW_T("Mittel \u00e4")}, {KW_T("Off"), nullptr}};
+    for (const auto& [source, translated] : cases) {
+        KwDllString s(source);
+        EXPECT_EQ((Call<bool, IKwDllString*>(tr, 0, &s)), translated != nullptr) << KwToUtf8(source);
+        EXPECT_EQ(s.Text(), KwString(translated ? translated : source));
+    }
     EXPECT_FALSE((Call<bool, IKwDllString*>(tr, 0, nullptr)));
     SetEnv("KW_TRANSLATION_CATALOG", "");
 }
 
 TEST(HostTools, TextCompareWithCaseAndNumbers) {
-    EXPECT_EQ(Compare("ABC", "abc", 513), 0);
-    EXPECT_GT(Compare("abc", "ABC", 0), 0);
-    EXPECT_LT(Compare("Track 2", "track 10", 513), 0);
-    EXPECT_GT(Compare("Track 2", "track 10", 1), 0);  // without 512 digits compare as text
-    EXPECT_GT(Compare("a100b", "a99z", 513), 0);
-    EXPECT_LT(Compare("x1y", "x1z", 513), 0);
+    // {a, b, flags, sign of the result}; 512 compares digit runs as numbers.
+    const std::tuple<const char*, const char*, uint32_t, int> cases[] = {
+        {"ABC", "abc", 513, 0},         {"abc", "ABC", 0, 1},           {"Track 2", "track 10", 513, -1},
+        {"Track 2", "track 10", 1, 1},  {"a100b", "a99z", 513, 1},      {"x1y", "x1z", 513, -1},
+        {"TIT", "TIT2", 513, -1},       {"99999999999999999999999", "99999999999999999999999", 513, 0},
+        {"99999999999999999999998", "99999999999999999999999", 513, -1}};
+    for (const auto& [a, b, flags, sign] : cases) {
+        const int32_t r = Compare(a, b, flags);
+        EXPECT_EQ((r > 0) - (r < 0), sign) << a << " / " << b << " " << flags;
+    }
     EXPECT_NE(Compare("x01", "x1", 513), 0);
     EXPECT_EQ(Compare("x01", "x1", 513), -Compare("x1", "x01", 513));
-    EXPECT_LT(Compare("TIT", "TIT2", 513), 0);
-    EXPECT_EQ(Compare("99999999999999999999999", "99999999999999999999999", 513), 0);
-    EXPECT_LT(Compare("99999999999999999999998", "99999999999999999999999", 513), 0);
 }
 
 TEST(HostTools, DatesAsOleAutomationDays) {
-    EXPECT_EQ(ParseDate("2001-02-03"), 36925.0);
-    EXPECT_EQ(ParseDate("2001/02/03"), 36925.0);
-    EXPECT_EQ(ParseDate(" 2001 "), 36892.0);
-    EXPECT_EQ(ParseDate("2001-02"), 36923.0);
-    EXPECT_EQ(ParseDate("2001-02-03T12:00"), 36925.5);
-    EXPECT_EQ(ParseDate("2001-02-03T06:00:00"), 36925.25);
-    EXPECT_EQ(ParseDate("2001-02-03T18"), 36925.75);
-    EXPECT_EQ(ParseDate("1900-01-01"), 2.0);
-    EXPECT_EQ(ParseDate("1899-12-29T06:00"), -1.25);
-    EXPECT_EQ(ParseDate("2000-02-29"), 36585.0);
+    const std::pair<const char*, double> good[] = {
+        {"2001-02-03", 36925.0},        {"2001/02/03", 36925.0},          {" 2001 ", 36892.0},
+        {"2001-02", 36923.0},           {"2001-02-03T12:00", 36925.5},    {"2001-02-03T06:00:00", 36925.25},
+        {"2001-02-03T18", 36925.75},    {"1900-01-01", 2.0},              {"1899-12-29T06:00", -1.25},
+        {"2000-02-29", 36585.0}};
+    for (const auto& [text, days] : good) EXPECT_EQ(ParseDate(text), days) << text;
     for (const char* bad : {"", "abc", "01", "2001-02-30", "2001-13", "1999-02-29", "2001-02-03T24:00",
                             "2001-02-03T12:60", "2001/02/03T12:00", "2001-02/03", "2001-02-03x", "0099"})
         EXPECT_EQ(ParseDate(bad), 0.0) << bad;

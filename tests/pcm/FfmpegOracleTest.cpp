@@ -16,6 +16,7 @@
 
 #include "pcm/ConvertToPCM.h"
 #include "pcm/ConvertToPCMContext.h"
+#include "tests/e2e/E2eSupport.h"
 #include "tools/lib/DsfWriter.h"
 #include "tools/lib/SigmaDelta.h"
 
@@ -51,18 +52,6 @@ bool ReadDsf(const std::string& path, Dsf& dsf) {
     return true;
 }
 
-std::vector<double> RunFfmpeg(const std::string& path) {
-    std::vector<double> samples;
-    const std::string command = "ffmpeg -nostdin -v error -i '" + path + "' -f f64le - 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return samples;
-    double buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, sizeof(double), 4096, pipe)) > 0) samples.insert(samples.end(), buffer, buffer + got);
-    pclose(pipe);
-    return samples;
-}
-
 bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
 
 // Our decimator over the file's block groups, as sample delivery runs it.
@@ -86,7 +75,7 @@ std::vector<double> Decimate(const Dsf& dsf) {
 size_t ExpectAgreement(const std::string& path, bool exactLength) {
     Dsf dsf;
     EXPECT_TRUE(ReadDsf(path, dsf)) << path;
-    const std::vector<double> theirs = RunFfmpeg(path);
+    const std::vector<double> theirs = e2e::FfmpegPcm(path);
     const std::vector<double> ours = Decimate(dsf);
     const size_t frames = std::min<size_t>(theirs.size(), ours.size()) / std::max(dsf.channels, 1u);
     if (exactLength) {

@@ -38,27 +38,13 @@ TEST(KwBase64, BreaksLinesBeforeGroupsAfter64Characters) {
     EXPECT_EQ(two.size(), 64u + 1u + 4u);
     EXPECT_EQ(two[64], KW_T('\n'));
 
-    std::vector<uint8_t> image(2860);
-    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + 3);
-    const KwString text = KwBase64Encode(image.data(), image.size());
-    EXPECT_EQ(text.size(), 3875u);
-    EXPECT_NE(text.back(), KW_T('\n'));
-    size_t start = 0;
-    size_t lines = 0;
-    while (start <= text.size()) {
-        size_t end = text.find(KW_T('\n'), start);
-        if (end == KwString::npos) end = text.size();
-        ++lines;
-        if (end != text.size()) {
-            EXPECT_EQ(end - start, 64u);
-        }
-        start = end + 1;
-    }
-    EXPECT_EQ(lines, 60u);
-
-    std::vector<uint8_t> decoded;
-    ASSERT_TRUE(KwBase64Decode(text, decoded));
-    EXPECT_EQ(decoded, image);
+    // 100 bytes: lines of 64, 64 and 8 characters (the 2860-byte format record
+    // is checked end to end).
+    const std::vector<uint8_t> three(100, 0x41);
+    const KwString t = KwBase64Encode(three.data(), three.size());
+    EXPECT_EQ(t.size(), 136u + 2u);
+    EXPECT_EQ(t[64], KW_T('\n'));
+    EXPECT_EQ(t[129], KW_T('\n'));
 }
 
 TEST(KwBase64, DecodesAndRoundTripsEveryLength) {

@@ -26,15 +26,6 @@ TEST(KwPropertyMap, KeysIgnoreCaseAndKeepFirstSpelling) {
     EXPECT_EQ(U8(map.GetString(KW_T("\u00E4rger"))), "x");
 }
 
-TEST(KwPropertyMap, HashIsFoldedMultiplicative) {
-    EXPECT_EQ(KwStringMap::Hash(KwStringView()), 0u);
-    EXPECT_EQ(KwStringMap::Hash(KW_T("a")), 97u);
-    EXPECT_EQ(KwStringMap::Hash(KW_T("AB")), 97u * 65599u + 98u);
-    uint32_t h = 0;
-    for (char c : std::string("postextensiondata")) h = h * 65599u + static_cast<uint8_t>(c);
-    EXPECT_EQ(KwStringMap::Hash(KW_T("PostExtensionData")), h);
-}
-
 TEST(KwPropertyMap, RemovingLastEntryDropsTheHashMap) {
     KwPropertyMap map;
     map.SetString(KW_T("a"), KW_T("1"));

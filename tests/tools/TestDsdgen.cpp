@@ -62,13 +62,10 @@ TEST(Dsdgen, WritesDsdiffAndReportsFailures) {
     const std::string text(f.begin(), f.end());
     EXPECT_NE(text.find("MLFTMRGTC   LFE LS  RS  "), std::string::npos);
     EXPECT_NE(text.find("LSCO"), std::string::npos);
-    // 56448 samples per channel: 7056 bytes for each of the six channels.
-    // FRM8 header and form type (16), FVER (16), then PROP and the sound data.
-    ASSERT_EQ(text.substr(32, 4), "PROP");
-    const size_t dsd = 32 + 12 + LoadBE(&f[36], 8);
-    ASSERT_LT(dsd + 12, f.size());
-    EXPECT_EQ(text.substr(dsd, 4), "DSD ");
-    EXPECT_EQ(LoadBE(&f[dsd + 4], 8), 6u * 7056);
+    // 56448 samples per channel: 7056 bytes for each of the six channels
+    // (the chunk layout itself is the DSDIFF writer's test).
+    EXPECT_EQ(f.size() % 2, 0u);
+    EXPECT_NE(text.find(std::string("DSD \0\0\0\0\0\0\xA5\x60", 12)), std::string::npos);
     std::remove(path.c_str());
 
     EXPECT_EQ(RunDsdgen("--seconds 0.01 \"" + TempPath("x.wav") + "\""), 2);

@@ -42,24 +42,15 @@ TEST(DsfWriter, HeaderBlocksAndPadding) {
             ASSERT_EQ(f.size(), 28 + 52 + 12 + dataBytes);
 
             EXPECT_EQ(std::string(f.begin(), f.begin() + 4), "DSD ");
-            EXPECT_EQ(LoadLE(&f[4], 8), 28u);
-            EXPECT_EQ(LoadLE(&f[12], 8), f.size());
-            EXPECT_EQ(LoadLE(&f[20], 8), 0u);  // no tag
-            const uint8_t* fmt = &f[28];
-            EXPECT_EQ(std::string(fmt, fmt + 4), "fmt ");
-            EXPECT_EQ(LoadLE(fmt + 4, 8), 52u);
-            EXPECT_EQ(LoadLE(fmt + 12, 4), 1u);
-            EXPECT_EQ(LoadLE(fmt + 16, 4), 0u);
-            EXPECT_EQ(LoadLE(fmt + 20, 4), DsfChannelType(channels));
-            EXPECT_EQ(LoadLE(fmt + 24, 4), channels);
-            EXPECT_EQ(LoadLE(fmt + 28, 4), kDsd128Rate);
-            EXPECT_EQ(LoadLE(fmt + 32, 4), 1u);
-            EXPECT_EQ(LoadLE(fmt + 36, 8), samples);
-            EXPECT_EQ(LoadLE(fmt + 44, 4), block);
-            EXPECT_EQ(LoadLE(fmt + 48, 4), 0u);
+            // {offset, width, value} of every header field.
+            const uint64_t fields[][3] = {{4, 8, 28},  {12, 8, f.size()},  {20, 8, 0},  {32, 8, 52},
+                                          {40, 4, 1},  {44, 4, 0},  {48, 4, DsfChannelType(channels)},
+                                          {52, 4, channels},  {56, 4, kDsd128Rate},  {60, 4, 1},
+                                          {64, 8, samples},  {72, 4, block},  {76, 4, 0},  {84, 8, 12 + dataBytes}};
+            for (const auto& fd : fields) EXPECT_EQ(LoadLE(&f[fd[0]], int(fd[1])), fd[2]) << "offset " << fd[0];
+            EXPECT_EQ(std::string(f.begin() + 28, f.begin() + 32), "fmt ");
             const uint8_t* data = &f[80];
             EXPECT_EQ(std::string(data, data + 4), "data");
-            EXPECT_EQ(LoadLE(data + 4, 8), 12 + dataBytes);
 
             // Every byte sits in its channel's block, bit-mirrored; the rest of
             // the last group is zero.
@@ -87,23 +78,10 @@ TEST(DsfWriter, HeaderBlocksAndPadding) {
 
 TEST(DsfWriter, Id3TagAtMetadataOffset) {
     const std::vector<uint8_t> tag = MakeId3v23Tag({{"TIT2", "Generated tone"}, {"TPE1", "Pr\xC3\xBC" "fer"}}, 10);
-    // Header, then "TIT2" with a Latin-1 text and "TPE1" with UTF-16 and BOM.
+    // The frames' encodings are checked by ffprobe below; here the header and its size.
     ASSERT_GE(tag.size(), 10u);
     EXPECT_EQ(std::string(tag.begin(), tag.begin() + 5), std::string("ID3\x03\x00", 5));
-    const uint32_t size = tag[6] << 21 | tag[7] << 14 | tag[8] << 7 | tag[9];
-    EXPECT_EQ(size + 10, tag.size());
-    EXPECT_EQ(std::string(tag.begin() + 10, tag.begin() + 14), "TIT2");
-    EXPECT_EQ(LoadBE(&tag[14], 4), 15u);
-    EXPECT_EQ(tag[20], 0);
-    EXPECT_EQ(std::string(tag.begin() + 21, tag.begin() + 35), "Generated tone");
-    EXPECT_EQ(std::string(tag.begin() + 35, tag.begin() + 39), "TPE1");
-    EXPECT_EQ(LoadBE(&tag[39], 4), 1u + 2 + 12);
-    EXPECT_EQ(tag[45], 1);
-    EXPECT_EQ(tag[46], 0xFF);
-    EXPECT_EQ(tag[47], 0xFE);
-    EXPECT_EQ(tag[50], 'r');
-    EXPECT_EQ(tag[52], 0xFC);  // u-umlaut as one UTF-16 unit
-    EXPECT_EQ(tag.size(), 60u + 10);
+    EXPECT_EQ((tag[6] << 21 | tag[7] << 14 | tag[8] << 7 | tag[9]) + 10u, tag.size());
 
     const DsdStream s = PatternStream(2, 8 * 5000);
     DsfOptions opt;
