@@ -90,8 +90,10 @@ private:
             if (channels <= 6) {
                 PutId(prop, kIds[channels - 1][c]);
             } else {
-                char id[5];
-                snprintf(id, sizeof id, "C%03d", c % 1000);
+                // "C" and three digits for channels beyond the named layouts.
+                const int n = c % 1000;
+                const char id[4] = {'C', static_cast<char>('0' + n / 100), static_cast<char>('0' + n / 10 % 10),
+                                    static_cast<char>('0' + n % 10)};
                 PutId(prop, id);
             }
         }
