@@ -49,14 +49,23 @@ void KwHostFile::Close() {
 
 bool KwHostFile::IsOpen() const { return handle_ != nullptr; }
 
+namespace {
+
+// The file position of a positioned read or write.
+OVERLAPPED OverlappedAt(int64_t where) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(static_cast<uint64_t>(where) & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(where) >> 32);
+    return at;
+}
+
+}  // namespace
+
 int64_t KwHostFile::ReadAt(int64_t position, void* buffer, int64_t count) {
     if (!handle_ || position < 0 || count < 0) return -1;
     int64_t done = 0;
     while (done < count) {
-        OVERLAPPED at{};
-        const int64_t where = position + done;
-        at.Offset = static_cast<DWORD>(static_cast<uint64_t>(where) & 0xFFFFFFFFu);
-        at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(where) >> 32);
+        OVERLAPPED at = OverlappedAt(position + done);
         DWORD got = 0;
         const DWORD want = static_cast<DWORD>(count - done < kMaxPiece ? count - done : kMaxPiece);
         if (!ReadFile(static_cast<HANDLE>(handle_), static_cast<uint8_t*>(buffer) + done, want, &got, &at)) {
@@ -73,10 +82,7 @@ int64_t KwHostFile::WriteAt(int64_t position, const void* buffer, int64_t count)
     if (!handle_ || position < 0 || count < 0) return -1;
     int64_t done = 0;
     while (done < count) {
-        OVERLAPPED at{};
-        const int64_t where = position + done;
-        at.Offset = static_cast<DWORD>(static_cast<uint64_t>(where) & 0xFFFFFFFFu);
-        at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(where) >> 32);
+        OVERLAPPED at = OverlappedAt(position + done);
         DWORD put = 0;
         const DWORD want = static_cast<DWORD>(count - done < kMaxPiece ? count - done : kMaxPiece);
         if (!WriteFile(static_cast<HANDLE>(handle_), static_cast<const uint8_t*>(buffer) + done, want, &put, &at) ||

@@ -23,18 +23,7 @@ const double kRates[] = {352800.0, 705600.0, 1411200.0};
 
 bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// |H| in dB at frequency f, from the coefficients.
-double ResponseDb(const CIIRFilter& filter, double f) {
-    const double w = 2.0 * M_PI * f / filter.SampleRate();
-    const std::complex<double> z1 = std::polar(1.0, -w), z2 = z1 * z1;
-    std::complex<double> h = filter.OverallGain();
-    for (unsigned s = 0; s < filter.ActiveSections(); ++s) {
-        const double* c = filter.Coefficients(s);
-        h *= (1.0 + c[CIIRFilter::kFf1] * z1 + c[CIIRFilter::kFf2] * z2) /
-             (1.0 + c[CIIRFilter::kFb1] * z1 + c[CIIRFilter::kFb2] * z2);
-    }
-    return 20.0 * std::log10(std::abs(h));
-}
+using pcmref::ResponseDb;
 
 TEST(IIRFilterTest, DesignChecksItsArguments) {
     const double nan = std::numeric_limits<double>::quiet_NaN();

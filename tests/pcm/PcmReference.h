@@ -4,12 +4,28 @@
 #pragma once
 
 #include <cmath>
+#include <complex>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "pcm/IIRFilter.h"
+
 namespace pcmref {
+
+// |H| in dB at frequency f, from a designed filter's coefficients.
+inline double ResponseDb(const CIIRFilter& filter, double f) {
+    const double w = 2.0 * M_PI * f / filter.SampleRate();
+    const std::complex<double> z1 = std::polar(1.0, -w), z2 = z1 * z1;
+    std::complex<double> h = filter.OverallGain();
+    for (unsigned s = 0; s < filter.ActiveSections(); ++s) {
+        const double* c = filter.Coefficients(s);
+        h *= (1.0 + c[CIIRFilter::kFf1] * z1 + c[CIIRFilter::kFf2] * z2) /
+             (1.0 + c[CIIRFilter::kFb1] * z1 + c[CIIRFilter::kFb2] * z2);
+    }
+    return 20 * std::log10(std::abs(h));
+}
 
 inline const double* HalfFilter() {
     static const double h[48] = {

@@ -9,6 +9,7 @@
 
 #include "pcm/ConvertToPCM.h"
 #include "pcm/ConvertToPCMContext.h"
+#include "tests/pcm/PcmReference.h"
 #include "tools/lib/SigmaDelta.h"
 
 namespace {
@@ -29,17 +30,7 @@ double Amplitude(const std::vector<double>& pcm, size_t c, double f, double rate
     return 2 * std::hypot(re, im) / static_cast<double>(frames - first);
 }
 
-double ResponseDb(const CIIRFilter& filter, double f) {
-    const double w = 2.0 * M_PI * f / filter.SampleRate();
-    const std::complex<double> z1 = std::polar(1.0, -w), z2 = z1 * z1;
-    std::complex<double> h = filter.OverallGain();
-    for (unsigned s = 0; s < filter.ActiveSections(); ++s) {
-        const double* c = filter.Coefficients(s);
-        h *= (1.0 + c[CIIRFilter::kFf1] * z1 + c[CIIRFilter::kFf2] * z2) /
-             (1.0 + c[CIIRFilter::kFb1] * z1 + c[CIIRFilter::kFb2] * z2);
-    }
-    return 20 * std::log10(std::abs(h));
-}
+using pcmref::ResponseDb;
 
 TEST(PipelineTest, SinesThroughEveryMode) {
     dsdtools::DsdSignal signal;
