@@ -252,7 +252,10 @@ bool CSacdIso::ParseAreaToc(uint32_t area) {
     // With a single track the first-track rule alone applies (its end comes
     // from its own length); the area end still bounds where its final frame
     // may be completed.
+    // No track reads past its area's audio (a damaged track list must not
+    // make it play the table of contents or the other area).
     for (CTrack& tr : tracks) {
+        if (tr.endSector > areaEnd) tr.endSector = std::max(areaEnd, tr.firstSector);
         tr.channelCount = header.channelCount;
         tr.areaEndSector = areaEnd;
         tr.area = area;

@@ -80,7 +80,7 @@ bool CSacdIso::ReadNextSector(IKwReader* reader) {
         m_readOffset = 0;
         const int64_t sector = NextSector(reader);
         if (!InWindow(sector)) {
-            FinishFinalFrame(reader, false && sector == m_current.endSector);
+            FinishFinalFrame(reader, sector == m_current.endSector);
             return false;
         }
         m_sector.resize(kSectorData);
