@@ -115,6 +115,7 @@ private:
     bool ParseSector(int32_t got);
     void FillDecoded(IKwReader* reader, int64_t wanted);
     bool FinishFrame();
+    void CollectDecoded(bool wait);
     void FinishFinalFrame(IKwReader* reader, bool lookBeyond);
     size_t FrameLimit() const;
 
@@ -141,4 +142,5 @@ private:
     bool m_dstRefused = false;
     CDstDecoder* m_dst = nullptr;
     uint32_t m_dstOwned = 1;
+    size_t m_dstInFlight = 0;     // frames submitted and not yet collected
 };

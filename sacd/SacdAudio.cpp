@@ -27,6 +27,7 @@ void CSacdIso::ResetDecoding() {
     if (m_dstOwned) delete m_dst;
     m_dst = nullptr;
     m_dstOwned = 1;
+    m_dstInFlight = 0;
     m_decoded.Clear();
     m_frame.Clear();
     m_inFrame = 0;
@@ -110,6 +111,7 @@ bool CSacdIso::FinishFrame() {
             m_dstOwned = 1;
         }
         m_dst->SubmitFrame(m_frame);
+        ++m_dstInFlight;
     } else {
         m_decoded.Append(m_frame.Data(), m_frame.Size());
     }
@@ -161,8 +163,21 @@ void CSacdIso::FinishFinalFrame(IKwReader* reader, bool lookBeyond) {
     m_inFrame = 0;
 }
 
+// Collects the decoded frames at the head of the pipeline.
+void CSacdIso::CollectDecoded(bool wait) {
+    if (!m_dst) return;
+    const size_t before = m_decoded.Size();
+    m_dst->FetchDecoded(m_decoded, wait);
+    const size_t frames = (m_decoded.Size() - before) / std::max<size_t>(m_dst->FrameOutputBytes(), 1);
+    m_dstInFlight -= std::min(frames, m_dstInFlight);
+}
+
 void CSacdIso::FillDecoded(IKwReader* reader, int64_t wanted) {
-    while (static_cast<int64_t>(m_decoded.Size()) < wanted && !m_dstRefused && !m_trackEnded) {
+    for (;;) {
+        // Frames in the pipeline will cover the request: stop reading, so
+        // that a seek does not throw away many frames decoded in advance.
+        const size_t inFlight = m_dst ? m_dstInFlight * m_dst->FrameOutputBytes() : 0;
+        if (static_cast<int64_t>(m_decoded.Size() + inFlight) >= wanted || m_dstRefused || m_trackEnded) break;
         if (m_packetIndex >= static_cast<int32_t>(m_packets.size())) {
             m_packetIndex = 0;
             if (!ReadNextSector(reader)) break;
@@ -193,7 +208,7 @@ void CSacdIso::FillDecoded(IKwReader* reader, int64_t wanted) {
         }
         m_readOffset += length;
         ++m_packetIndex;
-        if (m_dst) m_dst->FetchDecoded(m_decoded, false);
+        CollectDecoded(false);
     }
 }
 
@@ -202,7 +217,7 @@ bool CSacdIso::ReadAudio(IKwReader* reader, int64_t wanted, KwByteBuffer& out) {
     if (m_current.channelCount < 1 || !reader) return false;
     if (wanted < 1) return true;
     FillDecoded(reader, wanted);
-    if (static_cast<int64_t>(m_decoded.Size()) < wanted && m_dst) m_dst->FetchDecoded(m_decoded, true);
+    if (static_cast<int64_t>(m_decoded.Size()) < wanted) CollectDecoded(true);
     out.Swap(m_decoded);
     m_decoded.Clear();
     if (static_cast<int64_t>(out.Size()) > wanted) {
