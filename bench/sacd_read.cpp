@@ -67,7 +67,9 @@ const DstInputs& Dst() {
         in.frames = dsdtools::DstEncodeStream(dsd.data(), dsd.size(), 2, dsdtools::kSacdRate, o);
         dsdtools::SacdAreaSpec stereo;
         stereo.dst = true;
-        stereo.tracks.push_back({dsd, "", ""});
+        dsdtools::SacdTrackSpec track;
+        track.dsd = dsd;
+        stereo.tracks.push_back(std::move(track));
         dsdtools::SacdImageOptions io;
         io.dstOptions = o;
         dsdtools::SacdImage built;

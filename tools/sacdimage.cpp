@@ -1,5 +1,5 @@
-// sacdimage: builds a Super Audio CD disc image from DSF or plain DSDIFF files
-// at 2822400 Hz: a two-channel area from two-channel files and an optional
+// sacdimage: builds a Super Audio CD disc image from DSF or DSDIFF files at
+// 2822400 Hz (the frames of DST-compressed DSDIFF files are taken as coded): a two-channel area from two-channel files and an optional
 // multichannel area (1 to 6 channels), plain or DST-coded, in 2048- or
 // 2064-byte sectors, with disc and track texts. Options make the awkward
 // layouts of real discs (small packets, packets of other data types, tracks
@@ -23,6 +23,7 @@
 
 #include "tools/lib/ByteSink.h"
 #include "tools/lib/DsdSourceReader.h"
+#include "tools/lib/DsdiffDstFrames.h"
 #include "tools/lib/SacdImageBuilder.h"
 
 using namespace dsdtools;
@@ -33,9 +34,20 @@ bool LoadArea(const std::vector<std::string>& files, const std::vector<std::stri
               bool stereo) {
     for (size_t i = 0; i < files.size(); ++i) {
         DsdSource source;
+        DstFrameFile coded;
         if (!ReadDsdSource(files[i], source)) {
-            std::fprintf(stderr, "sacdimage: cannot read %s (DSF or plain DSDIFF expected)\n", files[i].c_str());
-            return false;
+            // A DST-compressed DSDIFF file: its frames go on the disc as they are.
+            if (!ReadDsdiffDstFrames(files[i], coded)) {
+                std::fprintf(stderr, "sacdimage: cannot read %s (DSF or DSDIFF expected)\n", files[i].c_str());
+                return false;
+            }
+            if (!area.dst) {
+                std::fprintf(stderr, "sacdimage: %s is DST-coded; its area needs --dst or --mc-dst\n",
+                             files[i].c_str());
+                return false;
+            }
+            source.channels = coded.channels;
+            source.rate = coded.rate;
         }
         if (source.rate != kSacdRate) {
             std::fprintf(stderr, "sacdimage: %s is not at %u Hz\n", files[i].c_str(), kSacdRate);
@@ -49,6 +61,7 @@ bool LoadArea(const std::vector<std::string>& files, const std::vector<std::stri
         }
         SacdTrackSpec track;
         track.dsd = std::move(source.interleaved);
+        track.dstFrames = std::move(coded.frames);
         track.title = i < titles.size() ? titles[i] : "Track " + std::to_string(i + 1);
         area.tracks.push_back(std::move(track));
     }
@@ -91,6 +104,7 @@ int main(int argc, char** argv) {
     stereo.dst = dst;
     mc.dst = mcDst;
     if (!LoadArea(tracks, titles, stereo, true) || !LoadArea(mcTracks, mcTitles, mc, false)) return 1;
+    if (mcTracks.empty()) mc.tracks.clear();
     SacdImage image;
     std::string error;
     if (!BuildSacdImage(o, stereo, mcTracks.empty() ? nullptr : &mc, image, &error)) {

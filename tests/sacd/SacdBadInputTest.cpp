@@ -27,10 +27,10 @@ const dsdtools::SacdImage& BaseImage(int32_t sectorSize = 2048) {
         o.sectorSize = sectorSize;
         o.dstOptions = sacdtest::QuickDst();
         dsdtools::SacdAreaSpec stereo, mc;
-        stereo.tracks = {{Signal(2, 2, 1, false), "A", ""}, {Signal(2, 3, 2, false), "B", ""}};
+        stereo.tracks = {sacdtest::Track(Signal(2, 2, 1, false), "A"), sacdtest::Track(Signal(2, 3, 2, false), "B")};
         mc.channels = 6;
         mc.dst = true;
-        mc.tracks = {{Signal(6, 2, 3), "C", ""}, {Signal(6, 2, 4), "D", ""}};
+        mc.tracks = {sacdtest::Track(Signal(6, 2, 3), "C"), sacdtest::Track(Signal(6, 2, 4), "D")};
         EXPECT_TRUE(dsdtools::BuildSacdImage(o, stereo, &mc, image));
     }
     return image;

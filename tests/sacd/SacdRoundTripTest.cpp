@@ -8,6 +8,8 @@
 #include <string>
 
 #include "tests/sacd/SacdTestSupport.h"
+#include "tools/lib/DsdiffDstFrames.h"
+#include "tools/lib/DsdiffWriter.h"
 
 namespace {
 
@@ -17,6 +19,7 @@ using dsdtools::SacdImageOptions;
 using sacdtest::ReadAll;
 using sacdtest::Reader;
 using sacdtest::Signal;
+using sacdtest::Track;
 
 struct Layout {
     const char* name;
@@ -65,12 +68,12 @@ TEST_P(SacdRoundTrip, EveryTrackDeliversItsSourceFrames) {
     const bool tone = l.stereoDst || l.mcDst;
     const uint32_t stereoFrames[] = {3, 2, 4};
     for (uint32_t t = 0; t < 3; ++t)
-        stereo.tracks.push_back({Signal(2, stereoFrames[t], t, tone, t == 2 ? 1000 : 0), "Song " + std::to_string(t + 1),
-                                 t == 1 ? "Soloist" : ""});
+        stereo.tracks.push_back(Track(Signal(2, stereoFrames[t], t, tone, t == 2 ? 1000 : 0),
+                                      "Song " + std::to_string(t + 1), t == 1 ? "Soloist" : ""));
     mc.channels = l.mcChannels;
     mc.dst = l.mcDst;
     for (uint32_t t = 0; t < 3 && l.mcChannels; ++t)
-        mc.tracks.push_back({Signal(l.mcChannels, 2 + t % 2, 10 + t, tone), "Surround " + std::to_string(t + 1), ""});
+        mc.tracks.push_back(Track(Signal(l.mcChannels, 2 + t % 2, 10 + t, tone), "Surround " + std::to_string(t + 1)));
     SacdImage image;
     std::string error;
     ASSERT_TRUE(dsdtools::BuildSacdImage(o, stereo, l.mcChannels ? &mc : nullptr, image, &error)) << error;
@@ -119,9 +122,9 @@ TEST(SacdSeek, RestartsAtFirstFrameStartAtOrAfterTarget) {
         o.dstOptions = sacdtest::QuickDst();
         SacdAreaSpec stereo;
         stereo.dst = dst;
-        stereo.tracks.push_back({Signal(2, 3, 1), "One", ""});
-        stereo.tracks.push_back({Signal(2, 6, 2), "Two", ""});
-        stereo.tracks.push_back({Signal(2, 2, 3), "Three", ""});
+        stereo.tracks.push_back(Track(Signal(2, 3, 1), "One"));
+        stereo.tracks.push_back(Track(Signal(2, 6, 2), "Two"));
+        stereo.tracks.push_back(Track(Signal(2, 2, 3), "Three"));
         SacdImage image;
         ASSERT_TRUE(dsdtools::BuildSacdImage(o, stereo, nullptr, image));
         auto reader = Reader(image.bytes);
@@ -150,7 +153,7 @@ TEST(SacdSeek, RestartsAtFirstFrameStartAtOrAfterTarget) {
 // A request of one byte delivers one byte and keeps the rest for later.
 TEST(SacdRead, SmallRequestsKeepTheSurplus) {
     SacdAreaSpec stereo;
-    stereo.tracks.push_back({Signal(2, 2, 0, false), "", ""});
+    stereo.tracks.push_back(Track(Signal(2, 2, 0, false), ""));
     SacdImage image;
     ASSERT_TRUE(dsdtools::BuildSacdImage(SacdImageOptions(), stereo, nullptr, image));
     auto reader = Reader(image.bytes);
@@ -169,3 +172,31 @@ TEST(SacdRead, SmallRequestsKeepTheSurplus) {
 }
 
 }  // namespace
+
+// Frames of a DST-coded DSDIFF file go on the disc as they are and decode to
+// the signal they were made from.
+TEST(SacdBuilder, TakesCodedFramesOfADsdiffFile) {
+    const std::vector<uint8_t> dsd = Signal(2, 3, 5);
+    const auto coded = dsdtools::DstEncodeStream(dsd.data(), dsd.size(), 2, dsdtools::kSacdRate, sacdtest::QuickDst());
+    dsdtools::DstFrameFile file;
+    ASSERT_TRUE(dsdtools::ParseDsdiffDstFrames(dsdtools::BuildDsdiffDst(2, dsdtools::kSacdRate, coded), file));
+    EXPECT_EQ(file.channels, 2u);
+    ASSERT_TRUE(file.frames == coded);
+    SacdAreaSpec stereo;
+    stereo.dst = true;
+    for (const char* title : {"Coded", "Again"}) {
+        stereo.tracks.push_back(Track({}, title));
+        stereo.tracks.back().dstFrames = file.frames;
+    }
+    SacdImageOptions o;
+    o.gapFrames = 1;
+    SacdImage image;
+    ASSERT_TRUE(dsdtools::BuildSacdImage(o, stereo, nullptr, image));
+    auto reader = Reader(image.bytes);
+    CSacdIso iso(2);
+    ASSERT_TRUE(iso.Open(reader.get()));
+    ASSERT_TRUE(iso.SelectTrack(reader.get(), 0));
+    std::vector<uint8_t> want = dsd;
+    want.resize(dsd.size() + 2 * dsdtools::kSacdFrameBytesPerChannel, 0x69);  // and the gap
+    EXPECT_TRUE(ReadAll(iso, reader.get(), 50000) == want);
+}

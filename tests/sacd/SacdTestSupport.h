@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "host/common/KwMemoryReader.h"
@@ -41,6 +42,14 @@ inline std::vector<uint8_t> Signal(uint32_t channels, uint32_t frames, uint32_t 
     for (uint64_t i = 0; i < perChannel; ++i)
         for (uint32_t c = 0; c < channels; ++c) out[i * channels + c] = stream.channels[c][i];
     return out;
+}
+
+inline dsdtools::SacdTrackSpec Track(std::vector<uint8_t> dsd, std::string title, std::string performer = "") {
+    dsdtools::SacdTrackSpec t;
+    t.dsd = std::move(dsd);
+    t.title = std::move(title);
+    t.performer = std::move(performer);
+    return t;
 }
 
 // Fast DST settings for tests (the round trip, not the ratio, matters).

@@ -138,11 +138,26 @@ bool MakeFrames(const SacdImageOptions& o, const SacdAreaSpec& area, uint32_t ar
     const size_t frameBytes = static_cast<size_t>(area.channels) * kSacdFrameBytesPerChannel;
     for (size_t t = 0; t < area.tracks.size(); ++t) {
         const SacdTrackSpec& spec = area.tracks[t];
-        if (spec.dsd.empty()) return Fail(error, "a track has no audio");
         SacdBuiltTrack built;
         built.area = areaNumber;
         built.channels = area.channels;
         built.title = spec.title;
+        if (area.dst && !spec.dstFrames.empty()) {
+            built.frames = static_cast<uint32_t>(spec.dstFrames.size());
+            for (const auto& coded : spec.dstFrames) {
+                if (coded.size() > frameBytes + 1024) return Fail(error, "a coded frame is too long");
+                frames.push_back({coded, tracks.size(), true});
+            }
+            if (o.gapFrames > 0 && t + 1 < area.tracks.size()) {
+                const std::vector<uint8_t> idle(o.gapFrames * frameBytes, kIdle);
+                for (auto& coded : DstEncodeStream(idle.data(), idle.size(), static_cast<int32_t>(area.channels),
+                                                   static_cast<int32_t>(kSacdRate), o.dstOptions))
+                    frames.push_back({std::move(coded), tracks.size(), false});
+            }
+            tracks.push_back(std::move(built));
+            continue;
+        }
+        if (spec.dsd.empty()) return Fail(error, "a track has no audio");
         built.expected = spec.dsd;
         built.expected.resize((spec.dsd.size() + frameBytes - 1) / frameBytes * frameBytes, kIdle);
         built.frames = static_cast<uint32_t>(built.expected.size() / frameBytes);
@@ -279,7 +294,8 @@ bool CheckArea(const SacdAreaSpec& area, bool stereo, std::string* error) {
     if (area.channels < 1 || area.channels > 6) return Fail(error, "an area holds 1 to 6 channels");
     const size_t frameBytes = static_cast<size_t>(area.channels) * kSacdFrameBytesPerChannel;
     for (const SacdTrackSpec& t : area.tracks)
-        if (t.dsd.size() / frameBytes >= 255u * 4500u) return Fail(error, "a track is too long");
+        if (t.dsd.size() / frameBytes >= 255u * 4500u || t.dstFrames.size() >= 255u * 4500u)
+            return Fail(error, "a track is too long");
     return true;
 }
 

@@ -28,6 +28,9 @@ struct SacdTrackSpec {
     std::vector<uint8_t> dsd;
     std::string title;
     std::string performer;  // written as a track text item of another type
+    // DST-coded areas: frames already coded (then `dsd` is not used, and the
+    // track's expected bytes stay empty).
+    std::vector<std::vector<uint8_t>> dstFrames;
 };
 
 struct SacdAreaSpec {
