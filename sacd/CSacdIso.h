@@ -117,6 +117,7 @@ private:
     bool FinishFrame();
     void CollectDecoded(bool wait);
     void FinishFinalFrame(IKwReader* reader, bool lookBeyond);
+    void CloseFrame();
     size_t FrameLimit() const;
 
     int32_t m_sectorSize = kSectorData;

@@ -72,8 +72,10 @@ bool CSacdIso::ParseSector(int32_t got) {
 }
 
 // Reads the sector after the reader's position when it lies in the track's
-// window. A sector without packets is passed over; a sector outside the
-// window, one that cannot be read or a malformed one ends the track's audio.
+// window. A sector without packets is passed over. A malformed one is passed
+// over too, after the frame being assembled is closed (its remaining packets
+// are lost with the sector): the track goes on at the next frame start. A
+// sector outside the window or one that cannot be read ends the track.
 bool CSacdIso::ReadNextSector(IKwReader* reader) {
     for (;;) {
         m_packets.clear();
@@ -88,9 +90,13 @@ bool CSacdIso::ReadNextSector(IKwReader* reader) {
         int32_t got = 0;
         const bool read = ReadSectorAt(reader, sector, m_sector.data(), got);
         m_sector.resize(static_cast<size_t>(got));
-        if (!read || !ParseSector(got)) {
+        if (!read) {
             FinishFinalFrame(reader, false);
             return false;
+        }
+        if (!ParseSector(got)) {
+            CloseFrame();
+            continue;
         }
         if (!m_packets.empty()) return true;
     }
@@ -158,7 +164,17 @@ void CSacdIso::FinishFinalFrame(IKwReader* reader, bool lookBeyond) {
     }
     m_packets.clear();
     m_packetIndex = 0;
-    if (!damaged && (m_frameDst || started || m_frame.Size() == full)) FinishFrame();
+    if (damaged) m_frame.Clear();
+    if (started && !m_frame.Empty()) FinishFrame();
+    CloseFrame();
+}
+
+// Ends the frame being assembled: delivered when it can be complete (a DST
+// frame, whose decoder reports damage as a silent frame; a plain frame of its
+// full size), dropped otherwise. Reading resumes at the next frame start.
+void CSacdIso::CloseFrame() {
+    const size_t full = static_cast<size_t>(m_current.channelCount) * kFrameBytesPerChannel;
+    if (m_inFrame && !m_frame.Empty() && (m_frameDst || m_frame.Size() == full)) FinishFrame();
     m_frame.Clear();
     m_inFrame = 0;
 }
