@@ -150,29 +150,6 @@ TEST(SacdSeek, RestartsAtFirstFrameStartAtOrAfterTarget) {
     }
 }
 
-// A request of one byte delivers one byte and keeps the rest for later.
-TEST(SacdRead, SmallRequestsKeepTheSurplus) {
-    SacdAreaSpec stereo;
-    stereo.tracks.push_back(Track(Signal(2, 2, 0, false), ""));
-    SacdImage image;
-    ASSERT_TRUE(dsdtools::BuildSacdImage(SacdImageOptions(), stereo, nullptr, image));
-    auto reader = Reader(image.bytes);
-    CSacdIso iso;
-    ASSERT_TRUE(iso.Open(reader.get()));
-    ASSERT_TRUE(iso.SelectTrack(reader.get(), 0));
-    KwByteBuffer out;
-    ASSERT_TRUE(iso.ReadAudio(reader.get(), 1, out));
-    ASSERT_EQ(out.Size(), 1u);
-    EXPECT_EQ(out.Data()[0], image.tracks[0].expected[0]);
-    EXPECT_TRUE(iso.ReadAudio(reader.get(), 0, out));
-    EXPECT_EQ(out.Size(), 0u);
-    std::vector<uint8_t> rest = ReadAll(iso, reader.get(), 100000);
-    rest.insert(rest.begin(), image.tracks[0].expected[0]);
-    EXPECT_TRUE(rest == image.tracks[0].expected);
-}
-
-}  // namespace
-
 // Frames of a DST-coded DSDIFF file go on the disc as they are and decode to
 // the signal they were made from.
 TEST(SacdBuilder, TakesCodedFramesOfADsdiffFile) {
@@ -200,3 +177,5 @@ TEST(SacdBuilder, TakesCodedFramesOfADsdiffFile) {
     want.resize(dsd.size() + 2 * dsdtools::kSacdFrameBytesPerChannel, 0x69);  // and the gap
     EXPECT_TRUE(ReadAll(iso, reader.get(), 50000) == want);
 }
+
+}  // namespace
