@@ -212,14 +212,13 @@ void CSacdIso::FillDecoded(IKwReader* reader, int64_t wanted) {
                     break;
                 }
                 if (m_frame.Size() + static_cast<size_t>(length) > FrameLimit()) {
-                    // A frame that never ends: drop it and wait for the next
+                    // A frame that never ends: drop it and go on at the next
                     // frame start.
                     m_frame.Clear();
                     m_inFrame = 0;
-                    m_packets.clear();
-                    break;
+                } else {
+                    m_frame.Append(m_sector.data() + m_readOffset, static_cast<size_t>(length));
                 }
-                m_frame.Append(m_sector.data() + m_readOffset, static_cast<size_t>(length));
             }
         }
         m_readOffset += length;
