@@ -3,7 +3,6 @@
 // and DST-coded frames go through the DST pipeline. Bytes beyond a request wait
 // for the next one.
 #include <algorithm>
-#include <new>
 
 #include "dst/DstPipeline.h"
 #include "sacd/CSacdIso.h"
