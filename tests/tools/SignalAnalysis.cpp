@@ -36,16 +36,10 @@ bool HaveFfmpeg() {
 }
 
 std::vector<double> DecodeWithFfmpeg(const std::string& path) {
-    std::string bytes = RunCommand("ffmpeg -v error -i \"" + path + "\" -f f64le -");
+    // f64le is the host's own double layout on every platform the tests run on.
+    const std::string bytes = RunCommand("ffmpeg -v error -i \"" + path + "\" -f f64le -");
     std::vector<double> out(bytes.size() / sizeof(double));
-    for (size_t i = 0; i < out.size(); ++i) {
-        uint64_t u = 0;
-        for (int b = 7; b >= 0; --b) u = u << 8 | static_cast<uint8_t>(bytes[i * 8 + b]);
-        double d;
-        static_assert(sizeof d == sizeof u);
-        std::memcpy(&d, &u, sizeof d);
-        out[i] = d;
-    }
+    std::memcpy(out.data(), bytes.data(), out.size() * sizeof(double));
     return out;
 }
 
