@@ -12,11 +12,6 @@
 #include <iterator>
 #include <numbers>
 
-#if defined(_WIN32)
-#define popen _popen
-#define pclose _pclose
-#endif
-
 namespace dsdtest {
 
 std::string RunCommand(const std::string& command) {
