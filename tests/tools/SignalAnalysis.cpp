@@ -38,13 +38,6 @@ std::vector<double> DecodeWithFfmpeg(const std::string& path) {
     return out;
 }
 
-std::vector<double> Deinterleave(const std::vector<double>& all, size_t channels, size_t channel) {
-    std::vector<double> out;
-    out.reserve(all.size() / channels);
-    for (size_t i = channel; i < all.size(); i += channels) out.push_back(all[i]);
-    return out;
-}
-
 namespace {
 
 void Fft(std::vector<std::complex<double>>& a) {
@@ -70,9 +63,10 @@ void Fft(std::vector<std::complex<double>>& a) {
 
 }  // namespace
 
-ToneMeasure MeasureTone(const std::vector<double>& x, size_t start, size_t count, double rate, double expected) {
+ToneMeasure MeasureTone(const std::vector<double>& x, size_t channels, size_t channel, size_t start, size_t count,
+                        double rate, double expected) {
     ToneMeasure m;
-    if (start + count > x.size() || count < 16 || (count & (count - 1))) return m;
+    if ((start + count) * channels > x.size() || count < 16 || (count & (count - 1))) return m;
     std::vector<std::complex<double>> a(count);
     double windowEnergy = 0;
     for (size_t i = 0; i < count; ++i) {
@@ -80,7 +74,7 @@ ToneMeasure MeasureTone(const std::vector<double>& x, size_t start, size_t count
         const double t = 2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(count);
         const double w = 0.35875 - 0.48829 * std::cos(t) + 0.14128 * std::cos(2 * t) - 0.01168 * std::cos(3 * t);
         windowEnergy += w * w;
-        a[i] = x[start + i] * w;
+        a[i] = x[(start + i) * channels + channel] * w;
     }
     Fft(a);
     const double binHz = rate / static_cast<double>(count);
