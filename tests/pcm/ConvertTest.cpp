@@ -17,7 +17,9 @@ namespace {
 using Context = CDSDFile::CConvertToPCMContext;
 
 // Converts random blocks of both layouts in pieces of varying length and
-// compares every double with the reference pipeline.
+// compares every double with the reference pipeline. The second call for a
+// shape gets the first one's used context back from the pool: the reset must
+// make it as good as new.
 void ExpectSameAsReference(uint32_t channels, uint32_t rate, uint32_t mode, bool lsbFirst, bool add6dB,
                            bool planar, uint32_t seed) {
     Context* context = TakeConvertContext(channels, rate, mode);
@@ -92,21 +94,6 @@ TEST(ConvertToPCMTest, DecayIntoSilenceEqualsReference) {
             ReturnConvertContext(context);
         }
     }
-}
-
-// After a reset the output is that of a fresh pipeline.
-TEST(ConvertToPCMTest, ResetGivesAFreshPipeline) {
-    Context* context = TakeConvertContext(3, 352800, kLowPassSafe);
-    std::mt19937 rng(3);
-    std::vector<uint8_t> block(3 * 1000);
-    for (auto& b : block) b = static_cast<uint8_t>(rng());
-    std::vector<double> out(block.size()), expect(block.size());
-    ConvertToPCM(*context, block.data(), 1000, 1, 3, false, false, out.data());
-    ResetConvertContext(*context);
-    ConvertToPCM(*context, block.data(), 1000, 1, 3, false, false, out.data());
-    pcmref::Converter(3, 352800, kLowPassSafe).Convert(block.data(), 1000, 1, 3, false, false, expect.data());
-    EXPECT_EQ(0, std::memcmp(expect.data(), out.data(), out.size() * sizeof(double)));
-    ReturnConvertContext(context);
 }
 
 TEST(ConvertContextPoolTest, SharesByShapeSearchesFromTheEndAndKeepsThree) {

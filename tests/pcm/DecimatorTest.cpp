@@ -33,13 +33,11 @@ TEST_F(DecimatorTest, OptimisedRunEqualsReferenceBitForBit) {
                     for (auto& b : src) b = static_cast<uint8_t>(rng());
                     // Mostly random, sometimes long runs of one value.
                     if (round == 1) std::fill(src.begin(), src.end(), static_cast<uint8_t>(rng()));
-                    std::vector<double> out(n * 3 + 1, -7.0), expect(n);
+                    std::vector<double> out(n * 3 + 1, -7.0);
                     dsd2pcm_run(&ctx, n, src.data(), srcStride, lsb != 0, out.data(), 3);
                     for (size_t j = 0; j < n; ++j) {
-                        expect[j] = ref.Step(src[j * srcStride], lsb != 0);
-                    }
-                    for (size_t j = 0; j < n; ++j) {
-                        ASSERT_EQ(0, std::memcmp(&expect[j], &out[j * 3], sizeof(double)))
+                        const double expect = ref.Step(src[j * srcStride], lsb != 0);
+                        ASSERT_EQ(0, std::memcmp(&expect, &out[j * 3], sizeof(double)))
                             << "piece " << n << " output " << j << " lsb " << lsb;
                     }
                     ASSERT_EQ(-7.0, out[n * 3]);  // nothing written past the end
@@ -51,29 +49,24 @@ TEST_F(DecimatorTest, OptimisedRunEqualsReferenceBitForBit) {
     }
 }
 
-TEST_F(DecimatorTest, SilencePatternSettlesToExactZero) {
-    dsd2pcm_ctx_s ctx;
-    dsd2pcm_init(&ctx);
-    std::vector<uint8_t> src(64, 0x69);
-    std::vector<double> out(64);
-    dsd2pcm_run(&ctx, out.size(), src.data(), 1, false, out.data(), 1);
-    for (size_t j = 0; j < 5; ++j) EXPECT_NE(0.0, out[j]) << j;
-    for (size_t j = 5; j < out.size(); ++j) ASSERT_EQ(0.0, out[j]) << j;
-}
-
-// All ones or all zeros come out at +-1 (less the taps' rounding) once the
-// silence history has left the filter. (The LSB-first flag is covered by the
-// comparison with the reference above.)
-TEST_F(DecimatorTest, ConstantInputPassesWithUnitGain) {
-    for (uint8_t value : {uint8_t(0xFF), uint8_t(0x00)}) {
+// A constant input settles once the start-up history has left the filter:
+// the silence pattern to exact zeros, all ones or all zeros to +-1 less the
+// taps' rounding.
+TEST_F(DecimatorTest, ConstantInputSettles) {
+    const struct {
+        uint8_t byte;
+        double value;
+        size_t from;  // first settled output
+    } cases[] = {{0x69, 0.0, 5}, {0xFF, 0.99999696, 11}, {0x00, -0.99999696, 11}};
+    for (const auto& c : cases) {
         dsd2pcm_ctx_s ctx;
         dsd2pcm_init(&ctx);
-        std::vector<uint8_t> src(40, value);
-        std::vector<double> out(40);
+        std::vector<uint8_t> src(64, c.byte);
+        std::vector<double> out(64);
         dsd2pcm_run(&ctx, out.size(), src.data(), 1, false, out.data(), 1);
-        EXPECT_NE(out[10], out[11]);
-        for (size_t j = 11; j < out.size(); ++j) ASSERT_EQ(out[11], out[j]) << j;
-        EXPECT_NEAR(value ? 0.99999696 : -0.99999696, out[11], 5e-9);
+        EXPECT_NE(out[c.from - 1], out[c.from]) << int(c.byte);
+        for (size_t j = c.from; j < out.size(); ++j) ASSERT_EQ(out[c.from], out[j]) << j;
+        EXPECT_NEAR(c.value, out[c.from], c.value == 0 ? 0.0 : 5e-9) << int(c.byte);
     }
 }
 
