@@ -8,11 +8,12 @@
 
 namespace {
 
-// A worker that sleeps (practically) forever unless a stop request ends the
-// wait, or, with `waitForLowest`, polls until its priority has been lowered.
+// Sleeps (practically) forever unless a stop request ends the wait; or polls
+// until its priority has been lowered; or stops itself and throws.
 class Worker : public KwThread {
 public:
-    explicit Worker(bool waitForLowest = false) : waitForLowest_(waitForLowest) {}
+    enum Kind { kSleep, kWaitForLowest, kStopSelfAndThrow };
+    explicit Worker(Kind kind = kSleep) : kind_(kind) {}
     ~Worker() override { Stop(); }
     std::atomic<int> sleepResult{-1};
     std::atomic<int> runs{0};
@@ -24,28 +25,19 @@ protected:
         seenPriority = CurrentThreadPriority();
         entered = true;
         ++runs;
-        if (waitForLowest_) {
-            while (!StopRequested() && CurrentThreadPriority() != KwThreadPriority::Lowest) Sleep(1);
-            seenPriority = CurrentThreadPriority();
-            return;
+        if (kind_ == kStopSelfAndThrow) {
+            Stop();  // must not wait for itself
+            if (!StopRequested()) throw std::logic_error("stop not requested");
+            throw std::runtime_error("a failing worker must not end the process");
         }
-        sleepResult = Sleep(3600u * 1000u) ? 1 : 0;
+        while (kind_ == kWaitForLowest && !StopRequested() && CurrentThreadPriority() != KwThreadPriority::Lowest)
+            Sleep(1);
+        seenPriority = CurrentThreadPriority();
+        if (kind_ == kSleep) sleepResult = Sleep(3600u * 1000u) ? 1 : 0;
     }
 
 private:
-    const bool waitForLowest_;
-};
-
-class SelfStopping : public KwThread {
-public:
-    ~SelfStopping() override { Stop(); }
-
-protected:
-    void Run() override {
-        Stop();  // must not wait for itself
-        if (!StopRequested()) throw std::logic_error("stop not requested");
-        throw std::runtime_error("a failing worker must not end the process");
-    }
+    const Kind kind_;
 };
 
 }  // namespace
@@ -72,7 +64,7 @@ TEST(KwThread, StopEndsALongSleepEarlyAndTheThreadRestarts) {
 }
 
 TEST(KwThread, PriorityChangesReachTheRunningThread) {
-    Worker watcher(true);
+    Worker watcher(Worker::kWaitForLowest);
     ASSERT_TRUE(watcher.Start(KwThreadPriority::AboveNormal));
     watcher.SetPriority(KwThreadPriority::Lowest);
     while (watcher.IsRunning()) {
@@ -85,7 +77,7 @@ TEST(KwThread, PriorityChangesReachTheRunningThread) {
 }
 
 TEST(KwThread, WorkerMayStopItselfAndFailAndARunningWorkerMayBeDestroyed) {
-    SelfStopping failing;
+    Worker failing(Worker::kStopSelfAndThrow);
     ASSERT_TRUE(failing.Start());
     failing.Stop();
     EXPECT_FALSE(failing.IsRunning());
