@@ -80,9 +80,14 @@ TEST(DstPipeline, ManyFramesKeepTheirOrder) {
     for (int i = 0; i < n; ++i) EXPECT_EQ(out.Data()[i * kFrameBytes + 17], static_cast<uint8_t>(i));
 }
 
+// Holding the queue lock holds the workers (the lock admits its holder again).
+struct CDstDecoderTestAccess {
+    static KwCriticalSection& Lock(CDstDecoder& decoder) { return decoder.m_lock; }
+};
+
 TEST(DstPipeline, UndecodedHeadHoldsDeliveryAndBackPressure) {
     CDstDecoder pipeline(2, kRate, 2);
-    pipeline.HoldWorkers(true);
+    CDstDecoderTestAccess::Lock(pipeline).Enter();
     for (int i = 0; i < 50; ++i) {
         KwByteBuffer frame = UncodedFrame(1);
         pipeline.SubmitFrame(frame);
@@ -97,7 +102,7 @@ TEST(DstPipeline, UndecodedHeadHoldsDeliveryAndBackPressure) {
         return pipeline.SubmitFrame(frame);
     });
     EXPECT_EQ(submit.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
-    pipeline.HoldWorkers(false);
+    CDstDecoderTestAccess::Lock(pipeline).Leave();
     EXPECT_TRUE(submit.get());
     pipeline.FetchDecoded(out, true);
     EXPECT_EQ(out.Size(), 51 * kFrameBytes);
@@ -113,7 +118,6 @@ TEST(DstPipeline, DestroyWithFramesQueued) {
             frame.Append(coded[i % 2].data(), coded[i % 2].size());
             pipeline->SubmitFrame(frame);
         }
-        if (round == 1) pipeline->HoldWorkers(true);
         pipeline.reset();  // returns without delivering; workers stop after the frame in hand
     }
 }
