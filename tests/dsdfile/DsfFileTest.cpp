@@ -99,10 +99,10 @@ TEST(DsfFile, NativeDeliveryBlockGroupsAndTrailingPadding) {
     EXPECT_EQ(file.ReadSamples(out.data(), 1024), 512u + 2u * (256 - 100));
     EXPECT_EQ(file.ReadSamples(out.data(), 1024), 0u);
 
-    // A reader that delivers in small pieces gives the same bytes.
+    // A reader that delivers one byte per call gives the same bytes.
     MemoryReader* reader = nullptr;
     ASSERT_TRUE(OpenBytes(file, bytes, kOutputNativeDsd, 0, &reader));
-    reader->maxRead = 7;
+    reader->maxRead = 1;
     const std::vector<uint8_t> audio(bytes.begin() + 92, bytes.end());
     EXPECT_EQ(ReadAllBytes(file, 256), ExpectedNative(audio, 2, 256));
 
