@@ -59,13 +59,7 @@ TEST(DsdiffDst, DecodedFramesAreTheOriginalBitsInEveryForm) {
         const std::vector<int> sources = channels == 5 ? std::vector<int>{0, 1, 2, -1, 3, 4}
                                                        : std::vector<int>{0, 1, 2, 3, 4, 5};
         const auto expected = Remap(c.interleaved, channels, {sources.begin(), sources.begin() + (channels == 5 ? 6 : channels)});
-        // Requests smaller than, equal to and larger than a frame.
-        for (uint32_t frames : {1000u, uint32_t(kPerChannel), 50000u}) {
-            ASSERT_TRUE(dff.Seek(0));
-            EXPECT_TRUE(ReadAllBytes(dff, frames) == expected) << frames;
-        }
-
-        // Packed and PCM output of DST files are compared with plain files end to end.
+        EXPECT_TRUE(ReadAllBytes(dff, 1000) == expected);
     }
 }
 
