@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "pcm/ConvertToPCM.h"
@@ -171,15 +172,22 @@ uint32_t CDSDFile::ReadBytes(void* destination, uint32_t count) {
             continue;
         }
         const size_t left = count - done;
+        // Packed and PCM output are doubles: they are written in place only
+        // where the host's buffer is aligned for them (an earlier part-frame
+        // read may have left it otherwise).
+        const bool aligned = outputFormat_.IsNativeDsd() ||
+                             reinterpret_cast<uintptr_t>(out + done) % alignof(double) == 0;
         size_t made = 0;
-        if (left >= unitBytes) {
+        if (left >= unitBytes && aligned) {
             made = Produce(out + done, left / frameBytes);
             done += made;
         } else {
-            // Less room than one production: make it aside and hand out the
-            // part that fits; the rest waits for the next call.
-            pending_.Resize(unitBytes);
-            made = Produce(pending_.Data(), 1);
+            // Less room than one production, or a misaligned buffer: make the
+            // output aside and hand out the part that fits; the rest waits for
+            // the next call.
+            const size_t frames = planar ? 1 : std::max<size_t>(left / frameBytes, 1);
+            pending_.Resize(planar ? unitBytes : frames * frameBytes);
+            made = Produce(pending_.Data(), frames);
             pending_.Resize(made);
             pendingOffset_ = 0;
         }
