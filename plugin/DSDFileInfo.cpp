@@ -1,5 +1,6 @@
 #include "plugin/DSDFileInfo.h"
 
+#include "plugin/Settings.h"
 #include "plugin/SharedToolsHelper.h"
 #include "support/KwNumbers.h"
 
@@ -47,7 +48,10 @@ bool CDSDFileInfo::Open(const KwChar* fileName) {
     file_ = std::make_unique<CDSDFile>();
     IKwReader* reader = CKwSharedToolsHelper::Instance().CreateGenericReader(fileName_.ToText().c_str());
     if (reader) reader->Open();
-    return file_->Open(reader, 1, 0, 0, fileName_);
+    CDsdOpenOptions options;
+    options.dstThreads = GetDstDecodingThreads();
+    options.lowPassMode = static_cast<uint32_t>(GetLowPassMode());
+    return file_->Open(reader, 1, 0, 0, fileName_, options);
 }
 
 bool CDSDFileInfo::Close() {

@@ -14,7 +14,7 @@
 
 namespace {
 
-using Context = CDSDFile::CConvertToPCMContext;
+using Context = CConvertToPCMContext;
 
 // Converts random blocks of both layouts in pieces of varying length and
 // compares every double with the reference pipeline. The second call for a
