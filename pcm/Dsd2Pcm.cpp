@@ -61,6 +61,8 @@ void dsd2pcm_build_tables() {
 
 bool dsd2pcm_tables_ready() { return g_tablesDone.load(std::memory_order_acquire); }
 
+const uint8_t* dsd2pcm_bit_reverse() { return g_bitReverse; }
+
 void dsd2pcm_init(dsd2pcm_ctx_s* ctx) {
     std::memset(ctx->history, kSilence, sizeof ctx->history);
     ctx->position = 0;

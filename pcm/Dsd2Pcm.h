@@ -23,6 +23,8 @@ constexpr unsigned kDsd2PcmTables = 6;
 // does that for callers outside the pool).
 void dsd2pcm_build_tables();
 bool dsd2pcm_tables_ready();
+// The 256-entry bit-reversal table (valid once the tables are built).
+const uint8_t* dsd2pcm_bit_reverse();
 
 // Straight-line view of one channel for one pass of up to kDsd2PcmPass bytes:
 // plain[k] holds ring slot (position + k) for k < 16 and new byte k - 16 after
