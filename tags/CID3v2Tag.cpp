@@ -208,7 +208,16 @@ void CID3v2Tag::RebuildPicture22(CID3v2Frame& frame) {
 }
 
 bool CID3v2Tag::LookupField(KwStringView name, KwPropertyMap& result) {
-    const std::vector<Match> matches = FindFrames(name, true);
+    std::vector<Match> matches = FindFrames(name, true);
+    if (matches.empty()) {
+        // A field with no row writable in this version is written to the
+        // TXXX row that the store adds; find it there too, or a value written
+        // by this tag could not be read back once the file is reopened.
+        size_t cursor = 0;
+        const size_t rows = rows_.size();
+        NextRow(name, cursor, true, MajorVersion() >= 4 ? kFieldWrite24 : kFieldWrite23);
+        if (rows_.size() != rows) matches = FindFrames(name, false);
+    }
     if (matches.empty()) {
         result.Clear();
         return false;
