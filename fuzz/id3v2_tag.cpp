@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tag.Parse(data, size);
     KwPropertyMap fields;
     for (size_t i = 0; i < kID3BuiltInRows; ++i) {
-        const KwString name = tag.Rows()[i].name;
+        const KwString name = tag.Row(i).name;
         if (name != KW_T("Image File")) tag.LookupField(name, fields);  // "Image File" writes a file
     }
     for (size_t i = 0; i <= tag.FrameCount(); ++i) (void)tag.FrameDisplayText(i);

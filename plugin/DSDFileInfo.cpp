@@ -17,7 +17,6 @@ bool Answer(IKwDllString* result, const KwString& text) {
     return true;
 }
 
-bool Equals(const KwChar* a, const KwChar* b) { return a && KwStringView(a) == KwStringView(b); }
 
 // Reads exactly `count` bytes from the reader's position.
 bool ReadExactly(IKwReader* reader, uint8_t* out, size_t count) {
@@ -49,6 +48,8 @@ CDSDFileInfo::~CDSDFileInfo() {
 
 bool CDSDFileInfo::GetProperty(const KwChar* name, IKwDllString* result) {
     if (!file_ || !name) return false;
+    const KwStringView n(name);
+    auto Equals = [&n](const KwChar*, KwStringView fixed) { return n == fixed; };
     const CAudioFormat& format = file_->SourceFormat();
     if (Equals(name, KW_T("Bitrate")))
         return Answer(result, KwFormatInt32(static_cast<int32_t>(format.AvgBytesPerSec() * 8u) / 1000));

@@ -90,6 +90,8 @@ bool StartsImage(const uint8_t* p, size_t pos, size_t end) {
 
 void CID3v2Frame::DecodeFields(IKwTools* tools, uint8_t majorVersion) {
     fields.Clear();
+    description.clear();
+    pictureType = -1;
     const ID3v2FrameKind kind = Kind();
     if (kind == ID3v2FrameKind::kOther) return;
 
@@ -172,4 +174,6 @@ void CID3v2Frame::DecodeFields(IKwTools* tools, uint8_t majorVersion) {
     case ID3v2FrameKind::kOther:
         break;
     }
+    if (const KwString* d = fields.Find(KW_T("Description"))) description = *d;
+    if (fields.Exists(KW_T("Picture Type"))) pictureType = fields.GetInt(KW_T("Picture Type"));
 }

@@ -49,6 +49,10 @@ public:
     uint16_t flags = 0;
     std::vector<uint8_t> data;
     KwPropertyMap fields;
+    // Copies of the "Description" and "Picture Type" fields (-1: none), kept
+    // for the field search.
+    KwString description;
+    int32_t pictureType = -1;
 
     std::string_view Id() const { return {id, 4}; }
     ID3v2FrameKind Kind() const { return ID3v2KindOf(Id()); }

@@ -72,7 +72,7 @@ KwString BytesAsText(const std::vector<uint8_t>& b) {
 
 }  // namespace
 
-CID3v2Tag::CID3v2Tag(IKwTools* tools) : tools_(tools) { BuildTable(); }
+CID3v2Tag::CID3v2Tag(IKwTools* tools) : tools_(tools) {}
 
 CID3v2Tag::~CID3v2Tag() = default;
 
@@ -207,30 +207,48 @@ void CID3v2Tag::RebuildPicture22(CID3v2Frame& frame) {
     frame.DecodeFields(tools_, 2);
 }
 
-bool CID3v2Tag::LookupField(KwStringView name, KwPropertyMap& result) {
-    std::vector<Match> matches = FindFrames(name, true);
-    if (matches.empty()) {
+bool CID3v2Tag::FindForReading(KwStringView name, Match& match) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        size_t cursor = 0;
+        bool create = attempt == 0;
+        while (const CID3v2Field* row = NextRow(name, cursor, create, kFieldAllRows)) {
+            create = false;
+            for (size_t f = 0; f < frames_.size(); ++f)
+                if (FrameMatches(*row, *frames_[f])) {
+                    match = {row, f};
+                    return true;
+                }
+        }
+        if (attempt > 0) break;
         // A field with no row writable in this version is written to the
         // TXXX row that the store adds; find it there too, or a value written
         // by this tag could not be read back once the file is reopened.
-        size_t cursor = 0;
-        const size_t rows = rows_.size();
+        const size_t rows = RowCount();
+        cursor = 0;
         NextRow(name, cursor, true, MajorVersion() >= 4 ? kFieldWrite24 : kFieldWrite23);
-        if (rows_.size() != rows) matches = FindFrames(name, false);
+        if (RowCount() == rows) break;
     }
-    if (matches.empty()) {
+    return false;
+}
+
+bool CID3v2Tag::LookupField(KwStringView name, KwPropertyMap& result) {
+    Match match{};
+    if (!FindForReading(name, match)) {
         result.Clear();
         return false;
     }
-    result.Assign(frames_[matches.front().frame]->fields);
-    AdjustValue(*matches.front().row, result);
+    result.Assign(frames_[match.frame]->fields);
+    KwString value = result.GetString(KW_T("Value"));
+    KwString original;
+    AdjustValue(*match.row, value, &original);
+    if (match.row->flags & kFieldNumberTotal) result.SetString(KW_T("Value Original"), original);
+    result.SetString(KW_T("Value"), value);
     return true;
 }
 
-void CID3v2Tag::AdjustValue(const CID3v2Field& row, KwPropertyMap& fields) {
-    KwString value = fields.GetString(KW_T("Value"));
+void CID3v2Tag::AdjustValue(const CID3v2Field& row, KwString& value, KwString* original) {
     if (row.flags & kFieldNumberTotal) {
-        fields.SetString(KW_T("Value Original"), value);
+        if (original) *original = value;
         value = value.substr(0, value.find(KW_T('/')));
     }
     if (row.flags & kFieldGenre) {
@@ -262,7 +280,6 @@ void CID3v2Tag::AdjustValue(const CID3v2Field& row, KwPropertyMap& fields) {
         std::vector<uint8_t> bytes;
         value = KwBase64Decode(value, bytes) ? BytesAsText(bytes) : KwString();
     }
-    fields.SetString(KW_T("Value"), value);
 }
 
 KwString CID3v2Tag::ImageFileValue(const KwPropertyMap& fields) {
@@ -279,16 +296,23 @@ KwString CID3v2Tag::ImageFileValue(const KwPropertyMap& fields) {
 }
 
 bool CID3v2Tag::GetField(KwStringView name, IKwDllString* result, bool* found) {
-    KwPropertyMap fields;
     if (found) *found = false;
+    KwString value;
+    Match match{};
+    const bool present = FindForReading(name, match);
     if (name == KW_T("Image File")) {
-        const KwString value = LookupField(name, fields) ? ImageFileValue(fields) : KwString();
-        if (result) result->SetText(value.c_str(), static_cast<int32_t>(value.size()));
-        if (found) *found = true;
-        return true;
+        // Found even without a picture; the value is then empty.
+        if (present) {
+            KwPropertyMap fields;
+            LookupField(name, fields);
+            value = ImageFileValue(fields);
+        }
+    } else {
+        if (!present) return false;
+        const KwString* stored = frames_[match.frame]->fields.Find(KW_T("Value"));
+        if (stored) value = *stored;
+        AdjustValue(*match.row, value, nullptr);
     }
-    if (!LookupField(name, fields)) return false;
-    const KwString value = fields.GetString(KW_T("Value"));
     if (result) result->SetText(value.c_str(), static_cast<int32_t>(value.size()));
     if (found) *found = true;
     return true;
@@ -306,8 +330,8 @@ KwString CID3v2Tag::FrameDisplayText(size_t position) {
     const CID3v2Frame& frame = *frames_[position];
     KwString name = frame.fields.GetString(KW_T("Description"));
     if (name.empty()) {
-        for (const CID3v2Field& row : rows_)
-            if (row.FrameId() == frame.Id() && row.description.empty()) {
+        for (size_t i = 0; i < RowCount(); ++i)
+            if (const CID3v2Field& row = Row(i); row.FrameId() == frame.Id() && row.description.empty()) {
                 name = row.name;
                 break;
             }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <deque>
 #include <unordered_map>
 #include <vector>
 
@@ -48,6 +49,18 @@ extern const KwChar kUitsOwner[];
 // Genre name of an ID3v1 genre number 0 to 147; null otherwise.
 const char* ID3v2GenreName(int number);
 
+// Field names compare without regard to case; the index finds rows by any
+// spelling without making a folded copy.
+struct ID3v2FoldHash {
+    using is_transparent = void;
+    size_t operator()(KwStringView s) const;
+};
+struct ID3v2FoldEqual {
+    using is_transparent = void;
+    bool operator()(KwStringView a, KwStringView b) const { return KwEqualsNoCase(a, b); }
+};
+using ID3v2RowIndex = std::unordered_map<KwString, std::vector<size_t>, ID3v2FoldHash, ID3v2FoldEqual>;
+
 class CID3TagBase {
 public:
     virtual ~CID3TagBase() = default;
@@ -86,8 +99,12 @@ public:
     const CID3v2Frame& Frame(size_t i) const { return *frames_[i]; }
     bool Changed() const { return changed_; }
 
-    // The frame-to-field table.
-    const std::vector<CID3v2Field>& Rows() const { return rows_; }
+    // The frame-to-field table: the built-in rows (shared by every tag), then
+    // the rows added at run time.
+    size_t RowCount() const { return kID3BuiltInRows + added_.size(); }
+    const CID3v2Field& Row(size_t i) const {
+        return i < kID3BuiltInRows ? BuiltInRows()[i] : added_[i - kID3BuiltInRows];
+    }
     void AddRow(std::string_view frameId, KwStringView name, KwStringView description, uint32_t flags,
                 int32_t pictureType = -1);
     // The next row of `name` at or after `cursor` whose flags share a bit with
@@ -102,12 +119,18 @@ private:
         const CID3v2Field* row;
         size_t frame;
     };
-    void BuildTable();
+    static const std::vector<CID3v2Field>& BuiltInRows();
+    static const ID3v2RowIndex& BuiltInIndex();
+    static const std::vector<size_t>* BuiltInPositions(KwStringView name);
     bool ReadFrames(size_t start, size_t readable);
     void RebuildPicture22(CID3v2Frame& frame);
-    std::vector<Match> FindFrames(KwStringView name, bool create);
+    // Every (row, frame) pair of a field, or only the first.
+    std::vector<Match> FindFrames(KwStringView name, bool create, bool firstOnly = false);
+    bool FindForReading(KwStringView name, Match& match);
     bool FrameMatches(const CID3v2Field& row, const CID3v2Frame& frame) const;
-    void AdjustValue(const CID3v2Field& row, KwPropertyMap& fields);
+    // The value as read through a row's flags; `original` receives the whole
+    // value of a number/total row.
+    void AdjustValue(const CID3v2Field& row, KwString& value, KwString* original);
     KwString ImageFileValue(const KwPropertyMap& fields);
     KwString Translate(const KwChar* text);
     // Writer (ID3v2Writer.cpp).
@@ -116,8 +139,8 @@ private:
     void StorePodcastFields();
 
     IKwTools* tools_;
-    std::vector<CID3v2Field> rows_;
-    std::unordered_map<KwString, std::vector<size_t>> index_;  // folded name -> rows
+    std::deque<CID3v2Field> added_;  // rows added at run time (stable addresses)
+    ID3v2RowIndex addedIndex_;       // name -> positions of added rows
     bool valid_ = false;
     std::vector<uint8_t> raw_;
     uint8_t header_[10] = {};

@@ -122,29 +122,61 @@ KwString Ascii(const char* s) {
     return out;
 }
 
-KwString Folded(KwStringView s) {
-    KwString out(s);
-    for (KwChar& c : out) c = KwFoldCase(c);
-    return out;
-}
-
 bool DescriptionCompared(std::string_view id) {
     return id == "TXXX" || id == "COMM" || id == "USLT" || id == "QBGN";
 }
 
 }  // namespace
 
-void CID3v2Tag::BuildTable() {
-    rows_.reserve(kID3BuiltInRows + 8);
-    for (const BuiltInRow& r : kBuiltInRows) {
-        const KwString name = Ascii(r.name);
-        uint32_t flags = r.flags | kFieldBuiltIn;
-        for (const char* list : kListFields)
-            if (std::strcmp(list, r.name) == 0) flags |= kFieldList;
-        KwString description = r.description ? KwString(r.description) : KwString();
-        if (description == QB) description = kQuillbox + name;
-        AddRow(r.frameId, name, description, flags, r.pictureType);
-    }
+size_t ID3v2FoldHash::operator()(KwStringView s) const {
+    size_t h = 0;
+    for (KwChar c : s) h = h * 65599 + static_cast<uint16_t>(KwFoldCase(c));
+    return h;
+}
+
+const std::vector<CID3v2Field>& CID3v2Tag::BuiltInRows() {
+    static const std::vector<CID3v2Field> rows = [] {
+        std::vector<CID3v2Field> out;
+        out.reserve(kID3BuiltInRows);
+        for (const BuiltInRow& r : kBuiltInRows) {
+            CID3v2Field row;
+            std::memcpy(row.frameId, r.frameId, 4);
+            row.name = Ascii(r.name);
+            row.flags = r.flags | kFieldBuiltIn;
+            for (const char* list : kListFields)
+                if (std::strcmp(list, r.name) == 0) row.flags |= kFieldList;
+            row.description = r.description ? KwString(r.description) : KwString();
+            if (row.description == QB) row.description = kQuillbox + row.name;
+            row.pictureType = r.pictureType;
+            out.push_back(std::move(row));
+        }
+        return out;
+    }();
+    return rows;
+}
+
+const ID3v2RowIndex& CID3v2Tag::BuiltInIndex() {
+    static const ID3v2RowIndex index = [] {
+        ID3v2RowIndex out;
+        const std::vector<CID3v2Field>& rows = BuiltInRows();
+        for (size_t i = 0; i < rows.size(); ++i) out[rows[i].name].push_back(i);
+        return out;
+    }();
+    return index;
+}
+
+// Names usually arrive spelled as in the table: an exact lookup first, the
+// case-folding one only when that misses.
+const std::vector<size_t>* CID3v2Tag::BuiltInPositions(KwStringView name) {
+    static const std::unordered_map<KwStringView, const std::vector<size_t>*> exact = [] {
+        std::unordered_map<KwStringView, const std::vector<size_t>*> out;
+        for (const auto& [key, positions] : BuiltInIndex()) out[KwStringView(key)] = &positions;
+        return out;
+    }();
+    if (const auto it = exact.find(name); it != exact.end()) return it->second;
+    const ID3v2RowIndex& index = BuiltInIndex();
+    const auto it = index.find(name);
+    return it != index.end() ? &it->second : nullptr;
 }
 
 void CID3v2Tag::AddRow(std::string_view frameId, KwStringView name, KwStringView description, uint32_t flags,
@@ -155,20 +187,28 @@ void CID3v2Tag::AddRow(std::string_view frameId, KwStringView name, KwStringView
     row.description = KwString(description);
     row.flags = flags;
     row.pictureType = pictureType;
-    rows_.push_back(std::move(row));
-    index_[Folded(name)].push_back(rows_.size() - 1);
+    added_.push_back(std::move(row));
+    auto it = addedIndex_.find(name);
+    if (it == addedIndex_.end()) it = addedIndex_.emplace(KwString(name), std::vector<size_t>()).first;
+    it->second.push_back(RowCount() - 1);
 }
 
 const CID3v2Field* CID3v2Tag::NextRow(KwStringView name, size_t& cursor, bool create, uint32_t mask) {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        auto it = index_.find(Folded(name));
-        if (it != index_.end()) {
-            for (size_t k = cursor; k < it->second.size(); ++k) {
-                const CID3v2Field& row = rows_[it->second[k]];
-                if (row.flags & mask) {
-                    cursor = k + 1;
-                    return &row;
-                }
+        // The name's rows: built-in positions first, then added ones.
+        const std::vector<size_t>* a = BuiltInPositions(name);
+        const std::vector<size_t>* b = nullptr;
+        if (!addedIndex_.empty()) {
+            const auto added = addedIndex_.find(name);
+            if (added != addedIndex_.end()) b = &added->second;
+        }
+        const size_t na = a ? a->size() : 0;
+        const size_t total = na + (b ? b->size() : 0);
+        for (size_t k = cursor; k < total; ++k) {
+            const CID3v2Field& row = Row(k < na ? (*a)[k] : (*b)[k - na]);
+            if (row.flags & mask) {
+                cursor = k + 1;
+                return &row;
             }
         }
         if (cursor != 0 || !create || KwEqualsNoCase(name, KW_T("Year"))) return nullptr;
@@ -180,33 +220,34 @@ const CID3v2Field* CID3v2Tag::NextRow(KwStringView name, size_t& cursor, bool cr
 }
 
 bool CID3v2Tag::FrameMatches(const CID3v2Field& row, const CID3v2Frame& frame) const {
-    if (frame.Id() != row.FrameId()) return false;
+    if (std::memcmp(frame.id, row.frameId, 4) != 0) return false;
     if (DescriptionCompared(row.FrameId()) && !(row.flags & kFieldAnyDescription) &&
-        !KwEqualsNoCase(frame.fields.GetString(KW_T("Description")), row.description))
+        !KwEqualsNoCase(frame.description, row.description))
         return false;
-    if (row.FrameId() == "APIC" && row.pictureType != -1 &&
-        frame.fields.GetInt(KW_T("Picture Type"), -1) != row.pictureType)
-        return false;
+    if (row.FrameId() == "APIC" && row.pictureType != -1 && frame.pictureType != row.pictureType) return false;
     return true;
 }
 
-std::vector<CID3v2Tag::Match> CID3v2Tag::FindFrames(KwStringView name, bool create) {
+std::vector<CID3v2Tag::Match> CID3v2Tag::FindFrames(KwStringView name, bool create, bool firstOnly) {
     std::vector<Match> matches;
     size_t cursor = 0;
     while (const CID3v2Field* row = NextRow(name, cursor, create, kFieldAllRows)) {
         create = false;
         for (size_t f = 0; f < frames_.size(); ++f)
-            if (FrameMatches(*row, *frames_[f])) matches.push_back({row, f});
+            if (FrameMatches(*row, *frames_[f])) {
+                matches.push_back({row, f});
+                if (firstOnly) return matches;
+            }
     }
     return matches;
 }
 
 int CID3v2Tag::RowPositionOf(const CID3v2Frame& frame) const {
-    const KwString description = frame.fields.GetString(KW_T("Description"));
-    for (size_t i = 0; i < rows_.size(); ++i) {
-        const CID3v2Field& row = rows_[i];
-        if (!(row.flags & kFieldBuiltIn) || row.FrameId() != frame.Id()) continue;
-        if (!description.empty() && !KwEqualsNoCase(description, row.description)) continue;
+    const std::vector<CID3v2Field>& rows = BuiltInRows();
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const CID3v2Field& row = rows[i];
+        if (std::memcmp(row.frameId, frame.id, 4) != 0) continue;
+        if (!frame.description.empty() && !KwEqualsNoCase(frame.description, row.description)) continue;
         return static_cast<int>(i);
     }
     return -1;

@@ -31,13 +31,24 @@ KwString ID3v2TempFolder() {
 }
 
 bool ID3v2WriteFile(const KwString& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(PathOf(path), std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    const bool ok = static_cast<bool>(out);
-    out.close();
-    return ok && !out.fail();
+    // The old file is overwritten in place and then cut to length rather than
+    // truncated to nothing first: a file truncated to zero and written again
+    // is flushed to disk on close by some file systems, which makes reading
+    // pictures of many files slow.
+    const std::filesystem::path p = PathOf(path);
+    {
+        std::fstream out(p, std::ios::binary | std::ios::in | std::ios::out);
+        if (!out) out.open(p, std::ios::binary | std::ios::out | std::ios::trunc);
+        if (!out) return false;
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) return false;
+        out.close();
+        if (out.fail()) return false;
+    }
+    std::error_code ec;
+    if (std::filesystem::file_size(p, ec) != bytes.size()) std::filesystem::resize_file(p, bytes.size(), ec);
+    return !ec;
 }
 
 bool ID3v2ReadFile(const KwString& path, std::vector<uint8_t>& bytes, size_t limit) {

@@ -186,8 +186,8 @@ int CID3v2Tag::CompareFrames(const CID3v2Frame& a, const CID3v2Frame& b) {
     const int classA = FrameClass(a), classB = FrameClass(b);
     if (classA != classB) return classA < classB ? -1 : 1;
     if ((classA == 20000 || classA == 30000)) {
-        const KwString da = a.fields.GetString(KW_T("Description"));
-        const KwString db = b.fields.GetString(KW_T("Description"));
+        const KwString& da = a.description;
+        const KwString& db = b.description;
         int c = 0;
         IKwTextServices* text = tools_ ? tools_->GetTextServices(true) : nullptr;
         if (text) {

@@ -15,9 +15,9 @@ const char* const kProperties[] = {"Bitrate",     "Duration",    "Channels",
                                    "Sample Rate", "Bit Depth",   "Compression",
                                    "UITS Media Hash Byte Range", "Support Tag Writing"};
 
-std::string Get(IKwAudioFileInfo* info, const std::string& name, bool* found = nullptr) {
+std::string Get(IKwAudioFileInfo* info, const KwString& name, bool* found = nullptr) {
     KwDllString out;
-    const bool ok = info->GetProperty(KwFromUtf8(name).c_str(), &out);
+    const bool ok = info->GetProperty(name.c_str(), &out);
     if (found) *found = ok;
     return ok ? KwToUtf8(out.Text()) : std::string();
 }
@@ -33,14 +33,22 @@ std::string Summary(IKwAudioFileInfo* info) {
 }
 
 // The field names of the plug-in's tag vocabulary, each once, in table order.
-std::vector<std::string> FieldNames() {
-    CID3v2Tag table;
-    std::vector<std::string> names;
-    std::set<std::string> seen;
-    for (const CID3v2Field& row : table.Rows()) {
-        const std::string name = KwToUtf8(row.name);
-        if (seen.insert(name).second) names.push_back(name);
-    }
+struct FieldName {
+    std::string text;
+    KwString wide;
+};
+
+const std::vector<FieldName>& FieldNames() {
+    static const std::vector<FieldName> names = [] {
+        CID3v2Tag table;
+        std::vector<FieldName> out;
+        std::set<std::string> seen;
+        for (size_t i = 0; i < table.RowCount(); ++i) {
+            std::string name = KwToUtf8(table.Row(i).name);
+            if (seen.insert(name).second) out.push_back({name, table.Row(i).name});
+        }
+        return out;
+    }();
     return names;
 }
 
@@ -63,7 +71,7 @@ std::string Ask(IKwAudioInput* source, int32_t code) {
 TagCommands::TagCommands(CLI::App& app, CLI::App* info, const std::string* infoFile)
     : info_(info), infoFile_(infoFile) {
     tags_ = app.add_subcommand("tags", "list or edit the ID3v2 tag of a DSF file through the plug-in");
-    tags_->add_option("FILE", file_, "DSF file (other kinds list their properties only)")->required();
+    tags_->add_option("FILE", files_, "DSF file(s) to list; editing takes one")->required();
     auto* set = tags_->add_option("--set", sets_, "FIELD=VALUE to store (an empty VALUE removes the field)");
     auto* image = tags_->add_option("--image", images_, "FIELD=PATH of an image file to store, e.g. \"Image File=cover.jpg\"");
     tags_->add_flag("--remove", remove_, "remove the whole tag from the file")->excludes(set)->excludes(image);
@@ -73,38 +81,50 @@ TagCommands::TagCommands(CLI::App& app, CLI::App* info, const std::string* infoF
 bool TagCommands::Parsed() const { return tags_->parsed() || (info_->parsed() && json_); }
 
 int TagCommands::Run(const PluginLibrary& plugin, IKwHost* host) {
-    const std::string& path = tags_->parsed() ? file_ : *infoFile_;
-    KwPtr<IKwAudioFileInfo> info(plugin.NewFileInfo(host));
-    if (!info) {
-        fprintf(stderr, "dsdhost: the plug-in gave no file-information object\n");
+    const bool edit = !sets_.empty() || !images_.empty() || remove_;
+    if (tags_->parsed() && edit && files_.size() != 1) {
+        fprintf(stderr, "dsdhost: tags edits one file at a time\n");
         return 1;
     }
-    if (!info->Open(HostFileName(path).c_str())) {
-        fprintf(stderr, "dsdhost: cannot open %s (not a DSD file the plug-in reads, or unreadable)\n", path.c_str());
-        return 1;
+    const std::vector<std::string> paths = tags_->parsed() ? files_ : std::vector<std::string>{*infoFile_};
+    int status = 0;
+    for (const std::string& path : paths) {
+        KwPtr<IKwAudioFileInfo> info(plugin.NewFileInfo(host));
+        if (!info) {
+            fprintf(stderr, "dsdhost: the plug-in gave no file-information object\n");
+            return 1;
+        }
+        if (!info->Open(HostFileName(path).c_str())) {
+            fprintf(stderr, "dsdhost: cannot open %s (not a DSD file the plug-in reads, or unreadable)\n",
+                    path.c_str());
+            status = 1;
+            continue;
+        }
+        if (!tags_->parsed()) return Json(plugin, host, info.get());
+        if (edit) return Edit(info.get(), path);
+        if (paths.size() > 1) printf("-- %s\n", path.c_str());
+        status |= List(info.get());
     }
-    if (!tags_->parsed()) return Json(plugin, host, info.get());
-    if (sets_.empty() && images_.empty() && !remove_) return List(info.get());
-    return Edit(info.get());
+    return status;
 }
 
 int TagCommands::List(IKwAudioFileInfo* info) {
     printf("%s\n", Summary(info).c_str());
-    for (const std::string& name : FieldNames()) {
-        if (name == "Image File") continue;  // would write the picture to a file
+    for (const FieldName& name : FieldNames()) {
+        if (name.text == "Image File") continue;  // would write the picture to a file
         bool found = false;
-        const std::string value = Get(info, name, &found);
-        if (found && !value.empty()) printf("%s: %s\n", name.c_str(), value.c_str());
+        const std::string value = Get(info, name.wide, &found);
+        if (found && !value.empty()) printf("%s: %s\n", name.text.c_str(), value.c_str());
     }
     bool found = false;
-    const std::string image = Get(info, "Image File", &found);
+    const std::string image = Get(info, KW_T("Image File"), &found);
     if (found && !image.empty()) printf("Image File: %s\n", image.c_str());
     return 0;
 }
 
-int TagCommands::Edit(IKwAudioFileInfo* info) {
-    const char* path = file_.c_str();
-    if (Get(info, "Support Tag Writing") != "1") {
+int TagCommands::Edit(IKwAudioFileInfo* info, const std::string& file) {
+    const char* path = file.c_str();
+    if (Get(info, KW_T("Support Tag Writing")) != "1") {
         fprintf(stderr, "dsdhost: %s has no ID3v2 tag that the plug-in can write (only DSF files have one)\n", path);
         return 1;
     }
@@ -156,16 +176,16 @@ int TagCommands::Json(const PluginLibrary& plugin, IKwHost* host, IKwAudioFileIn
     out["file"] = *infoFile_;
     for (const char* name : kProperties) {
         bool found = false;
-        const std::string value = Get(info, name, &found);
+        const std::string value = Get(info, KwFromUtf8(name), &found);
         if (found) out["properties"][name] = value;
     }
     out["summary"] = Summary(info);
     out["tags"] = nlohmann::ordered_json::object();
-    for (const std::string& name : FieldNames()) {
-        if (name == "Image File") continue;
+    for (const FieldName& name : FieldNames()) {
+        if (name.text == "Image File") continue;
         bool found = false;
-        const std::string value = Get(info, name, &found);
-        if (found && !value.empty()) out["tags"][name] = value;
+        const std::string value = Get(info, name.wide, &found);
+        if (found && !value.empty()) out["tags"][name.text] = value;
     }
     info->Close();
 

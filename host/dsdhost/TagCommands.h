@@ -23,14 +23,14 @@ public:
 
 private:
     int List(IKwAudioFileInfo* info);
-    int Edit(IKwAudioFileInfo* info);
+    int Edit(IKwAudioFileInfo* info, const std::string& path);
     int Json(const PluginLibrary& plugin, IKwHost* host, IKwAudioFileInfo* info);
 
     CLI::App* tags_ = nullptr;
     CLI::App* info_ = nullptr;
     const std::string* infoFile_ = nullptr;
     bool json_ = false;
-    std::string file_;
+    std::vector<std::string> files_;
     std::vector<std::string> sets_;
     std::vector<std::string> images_;
     bool remove_ = false;

@@ -87,11 +87,11 @@ Bytes FrameDataFor(const Row& row, const std::string& description) {
 
 TEST(ID3v2Table, HoldsTheBuiltInRowsAndEachRowFindsItsFrame) {
     CID3v2Tag tag(Tools());
-    ASSERT_EQ(tag.Rows().size(), kID3BuiltInRows);
+    ASSERT_EQ(tag.RowCount(), kID3BuiltInRows);
     for (size_t i = 0; i < kID3BuiltInRows; ++i) {
         SCOPED_TRACE(i + 1);
         const Row& expected = kRows[i];
-        const CID3v2Field& row = tag.Rows()[i];
+        const CID3v2Field& row = tag.Row(i);
         std::string description = expected.description;
         if (description == "QB") description = std::string("Quillbox: ") + expected.name;
         if (description == "UITS") description = KwToUtf8(kUitsOwner);
@@ -107,7 +107,7 @@ TEST(ID3v2Table, HoldsTheBuiltInRowsAndEachRowFindsItsFrame) {
         ASSERT_EQ(one.FrameCount(), 1u);
         KwPropertyMap fields;
         EXPECT_TRUE(one.LookupField(row.name, fields));
-        EXPECT_EQ(one.Rows().size(), kID3BuiltInRows);  // no rows added for known names
+        EXPECT_EQ(one.RowCount(), kID3BuiltInRows);  // no rows added for known names
     }
 }
 
@@ -384,13 +384,13 @@ TEST(ID3v2Write, StoredFieldsBecomeFrames) {
 TEST(ID3v2Write, RowsGrowAndTagLayout) {
     CID3v2Tag tag(Tools());
     EXPECT_TRUE(tag.StoreField(KW_T("Mood2"), KW_T("calm")));
-    ASSERT_EQ(tag.Rows().size(), kID3BuiltInRows + 2);
-    EXPECT_EQ(KwToUtf8(tag.Rows()[kID3BuiltInRows + 1].description), "Quillbox: Mood2");
+    ASSERT_EQ(tag.RowCount(), kID3BuiltInRows + 2);
+    EXPECT_EQ(KwToUtf8(tag.Row(kID3BuiltInRows + 1).description), "Quillbox: Mood2");
     EXPECT_EQ(Field(tag, "mood2"), "calm");
-    EXPECT_EQ(tag.Rows().size(), kID3BuiltInRows + 2);
+    EXPECT_EQ(tag.RowCount(), kID3BuiltInRows + 2);
     EXPECT_FALSE(tag.StoreField(KW_T("Year"), KW_T("")));
     Field(tag, "Year");
-    EXPECT_EQ(tag.Rows().size(), kID3BuiltInRows + 2);
+    EXPECT_EQ(tag.RowCount(), kID3BuiltInRows + 2);
 
     // A new tag: "ID3", version 3, revision 0, flags 0, padded to 4096 bytes.
     CID3v2Tag fresh(Tools());
