@@ -2,6 +2,7 @@
 #include "tags/CID3v2Tag.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>

@@ -1,5 +1,6 @@
 // Storing fields into an ID3v2 tag, ordering its frames and rendering it.
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 
@@ -150,6 +151,14 @@ bool CID3v2Tag::BuildFrame(const CID3v2Field& row, KwStringView value, const KwS
 
 bool CID3v2Tag::StoreField(KwStringView name, KwStringView inputValue) {
     KwString value(inputValue);
+    // A picture field names an image file; one that cannot be read changes
+    // nothing, so the pictures already in the tag are kept.
+    if (!value.empty()) {
+        size_t cursor = 0;
+        std::vector<uint8_t> probe;
+        while (const CID3v2Field* row = NextRow(name, cursor, false, kFieldWrite23 | kFieldWrite24))
+            if (row->FrameId() == "APIC" && !ID3v2ReadFile(value, probe, kMaxImageBytes)) return false;
+    }
     KwPropertyMap current;
     const KwString original = LookupField(name, current) ? current.GetString(KW_T("Value Original")) : KwString();
     bool changed = false;

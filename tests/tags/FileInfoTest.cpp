@@ -142,6 +142,25 @@ TEST_F(FileInfoTest, PropertiesSummaryAndTagSupportByFileKind) {
     EXPECT_EQ(info.Get("bitrate"), "<absent>");  // not a fixed name: asked of the tag
     EXPECT_EQ(info.Summary(), "ID3v2 Tag: (0 bytes)");
 
+    // Audio data beyond 2 GiB (a sparse file): the byte range is not cut to 32 bits.
+    Bytes big = e2e::ReadBytes(dsf);
+    const uint64_t dataBytes = uint64_t{0x48000} * 4096 * 2;  // 2.25 GiB, whole blocks
+    for (int i = 0; i < 8; ++i) {
+        big[12 + i] = static_cast<uint8_t>((92 + dataBytes) >> (8 * i));     // file size
+        big[64 + i] = static_cast<uint8_t>((dataBytes * 4) >> (8 * i));      // samples per channel
+        big[84 + i] = static_cast<uint8_t>((12 + dataBytes) >> (8 * i));     // data chunk size
+    }
+    big.resize(92);
+    const fs::path huge = work_ / "huge.dsf";
+    {
+        std::ofstream out(huge, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(big.data()), static_cast<std::streamsize>(big.size()));
+    }
+    fs::resize_file(huge, 92 + dataBytes);
+    FileInfo large;
+    ASSERT_TRUE(large.Open(huge));
+    EXPECT_EQ(large.Get("UITS Media Hash Byte Range"), "92-" + std::to_string(92 + dataBytes));
+
     for (const char* other : {"empty10ms.dff", "5644800-2ch-s01-silence.dff"}) {
         FileInfo dff;
         ASSERT_TRUE(dff.Open(CopyOf(other)));
