@@ -361,3 +361,28 @@ TEST_F(FileInfoTest, FailedWriteLeavesTheFileAsItWas) {
 }
 
 }  // namespace
+
+namespace {
+
+// dsdhost's tag command: edits land in the file, failures exit non-zero and change nothing.
+TEST_F(FileInfoTest, DsdhostTagsEditsAndFailures) {
+    const fs::path path = NewDsf("host.dsf");
+    const std::string host = e2e::Bin("dsdhost") + " tags ";
+    ASSERT_EQ(e2e::RunCommand(host + e2e::Quote(path) + " --set 'Name=From host' --set 'Artist=A;B' >/dev/null"), 0);
+    const std::string listing = Capture(host + e2e::Quote(path));
+    EXPECT_NE(listing.find("Name: From host\nArtist: A;B\n"), std::string::npos) << listing;
+    const Bytes before = e2e::ReadBytes(path);
+    const std::pair<std::string, std::string> failures[] = {
+        {e2e::Quote(path) + " --image 'Image File=/nonexistent.png'", "/nonexistent.png"},
+        {e2e::Quote(path) + " --set NoEquals", "NoEquals"},
+        {e2e::Quote(fs::path(DSD_TESTDATA_DIR) / "empty10ms.dff") + " --set Name=x", "empty10ms.dff"},
+    };
+    for (const auto& [arguments, reason] : failures) {
+        const std::string message = Capture("( " + host + arguments + " 2>&1 >/dev/null; true )");
+        EXPECT_NE(message.find(reason), std::string::npos) << arguments << ": " << message;
+        EXPECT_NE(e2e::RunCommand(host + arguments + " >/dev/null 2>&1"), 0) << arguments;
+    }
+    EXPECT_EQ(e2e::ReadBytes(path), before);
+}
+
+}  // namespace
