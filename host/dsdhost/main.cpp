@@ -13,6 +13,7 @@
 #include "host/dsdhost/DiscImage.h"
 #include "host/dsdhost/OutputFiles.h"
 #include "host/dsdhost/PluginHost.h"
+#include "host/dsdhost/TagCommands.h"
 #include "support/KwBase64.h"
 #include "support/KwDllString.h"
 #include "support/KwNumbers.h"
@@ -270,6 +271,8 @@ int main(int argc, char** argv) {
     bool allTracks = false;
     info->add_option("--track", infoTrack, "disc-image track N (same as FILE;N)");
 
+    TagCommands tagCommands(app, info, &infoFile);
+
     auto* decode = app.add_subcommand("decode", "play a file through the plug-in into a file");
     std::string in, out, output = "pcm", variant = "a", pcmFormat = "f64";
     int64_t maxRate = 0;
@@ -304,6 +307,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     KwHostObject host;
+    if (tagCommands.Parsed()) return tagCommands.Run(plugin, &host);
     if (info->parsed()) {
         const int32_t modes = infoOutput == "native" ? 1 : infoOutput == "packed" ? 2 : 0;
         return CmdInfo(plugin, &host, WithTrack(infoFile, infoTrack), modes);
