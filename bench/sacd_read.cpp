@@ -1,16 +1,16 @@
 // Disc-image track delivery speed. "realtime_x" is seconds of audio per
 // second of wall time.
-//  - Native: a 60-second stereo plain track read to its end in 1 MiB requests.
-//  - Dst: a stereo DST-coded track with one decoding thread, against the same
-//    frames fed the way the DSDIFF reader feeds them (one "DSTF" chunk after
-//    the other, one thread), so the figures compare per thread.
+//  - Native: a 60-second stereo plain track read to its end in 1 MiB requests,
+//    from the image object and through CDSDFile's native DSD output.
+//  - Dst: the same DST-coded frames (1 s of stereo) as a disc-image track and
+//    as a DSDIFF file, with one and two decoding threads.
 #include <benchmark/benchmark.h>
 
 #include <memory>
 #include <random>
 #include <vector>
 
-#include "dst/DstPipeline.h"
+#include "dsdfile/CDSDFile.h"
 #include "host/common/KwMemoryReader.h"
 #include "sacd/CSacdIso.h"
 #include "tools/lib/DsdiffWriter.h"
@@ -54,7 +54,7 @@ std::vector<uint8_t> ToneFrames() {
 }
 
 struct DstInputs {
-    std::vector<std::vector<uint8_t>> frames;
+    std::shared_ptr<const std::vector<uint8_t>> dsdiff;
     std::shared_ptr<const std::vector<uint8_t>> image;
 };
 
@@ -64,16 +64,15 @@ const DstInputs& Dst() {
         dsdtools::DstEncoderOptions o;
         o.uncoded = 0;
         const std::vector<uint8_t> dsd = ToneFrames();
-        in.frames = dsdtools::DstEncodeStream(dsd.data(), dsd.size(), 2, dsdtools::kSacdRate, o);
+        dsdtools::SacdTrackSpec track;
+        track.dstFrames = dsdtools::DstEncodeStream(dsd.data(), dsd.size(), 2, dsdtools::kSacdRate, o);
+        in.dsdiff = std::make_shared<const std::vector<uint8_t>>(
+            dsdtools::BuildDsdiffDst(2, dsdtools::kSacdRate, track.dstFrames));
         dsdtools::SacdAreaSpec stereo;
         stereo.dst = true;
-        dsdtools::SacdTrackSpec track;
-        track.dsd = dsd;
         stereo.tracks.push_back(std::move(track));
-        dsdtools::SacdImageOptions io;
-        io.dstOptions = o;
         dsdtools::SacdImage built;
-        dsdtools::BuildSacdImage(io, stereo, nullptr, built);
+        dsdtools::BuildSacdImage(dsdtools::SacdImageOptions(), stereo, nullptr, built);
         in.image = std::make_shared<const std::vector<uint8_t>>(std::move(built.bytes));
         return in;
     }();
@@ -101,33 +100,48 @@ void BM_SacdNativePlain60s(benchmark::State& state) {
                                                       benchmark::Counter::kIsRate);
 }
 
-void BM_SacdDstTrack(benchmark::State& state) {
-    const DstInputs& in = Dst();
+void BM_CDSDFileNativeSacd60s(benchmark::State& state) {
+    const auto image = PlainImage();
+    KwXMLFilename name(KW_T("bench.iso"));
+    name.Items().SetString(KW_T("FileType"), KW_T("iso"), false);
+    std::vector<uint8_t> out(1 << 20);
     size_t bytes = 0;
-    for (auto _ : state) bytes = ReadTrack(in.image, static_cast<int32_t>(state.range(0)));
-    if (bytes != size_t{kDstFrames} * 2 * dsdtools::kSacdFrameBytesPerChannel) state.SkipWithError("short track");
-    state.counters["realtime_x"] = benchmark::Counter(kDstFrames / 75.0 * static_cast<double>(state.iterations()),
+    for (auto _ : state) {
+        CDSDFile file;
+        if (!file.Open(new KwMemoryReader(image), 1, kOutputNativeDsd, 0, name)) {
+            state.SkipWithError("open failed");
+            break;
+        }
+        bytes = 0;
+        while (const uint32_t n = file.ReadBytes(out.data(), static_cast<uint32_t>(out.size()))) bytes += n;
+    }
+    if (bytes != size_t{60} * 75 * 2 * dsdtools::kSacdFrameBytesPerChannel) state.SkipWithError("short track");
+    state.counters["realtime_x"] = benchmark::Counter(60.0 * static_cast<double>(state.iterations()),
                                                       benchmark::Counter::kIsRate);
 }
 
-// The same frames as a DSDIFF reader hands them over: one at a time into the
-// pipeline, collecting without waiting, a waiting collection at the end.
-void BM_DsdiffDstFrames(benchmark::State& state) {
+// The same DST frames from a disc image and from a DSDIFF file, both through
+// CDSDFile's native output with the given number of decoding threads.
+void BM_DstFrames(benchmark::State& state) {
     const DstInputs& in = Dst();
-    size_t bytes = 0;
+    const bool image = state.range(0) == 1;
+    KwXMLFilename name(image ? KW_T("bench.iso") : KW_T("bench.dff"));
+    name.Items().SetString(KW_T("FileType"), image ? KW_T("iso") : KW_T("dff"), false);
+    CDsdOpenOptions options;
+    options.dstThreads = static_cast<int32_t>(state.range(1));
+    const auto bytes = image ? in.image : in.dsdiff;
+    std::vector<uint8_t> out(1 << 20);
+    size_t total = 0;
     for (auto _ : state) {
-        CDstDecoder decoder(2, dsdtools::kSacdRate, static_cast<int32_t>(state.range(0)));
-        KwByteBuffer frame, out;
-        for (const auto& f : in.frames) {
-            frame.Clear();
-            frame.Append(f.data(), f.size());
-            decoder.SubmitFrame(frame);
-            decoder.FetchDecoded(out, false);
+        CDSDFile file;
+        if (!file.Open(new KwMemoryReader(bytes), 1, kOutputNativeDsd, 0, name, options)) {
+            state.SkipWithError("open failed");
+            break;
         }
-        decoder.FetchDecoded(out, true);
-        bytes = out.Size();
+        total = 0;
+        while (const uint32_t n = file.ReadBytes(out.data(), static_cast<uint32_t>(out.size()))) total += n;
     }
-    if (bytes != size_t{kDstFrames} * 2 * dsdtools::kSacdFrameBytesPerChannel) state.SkipWithError("short output");
+    if (total != size_t{kDstFrames} * 2 * dsdtools::kSacdFrameBytesPerChannel) state.SkipWithError("short output");
     state.counters["realtime_x"] = benchmark::Counter(kDstFrames / 75.0 * static_cast<double>(state.iterations()),
                                                       benchmark::Counter::kIsRate);
 }
@@ -135,5 +149,6 @@ void BM_DsdiffDstFrames(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_SacdNativePlain60s)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_SacdDstTrack)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DsdiffDstFrames)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CDSDFileNativeSacd60s)->Unit(benchmark::kMillisecond)->UseRealTime();
+// Args: source (0 DSDIFF, 1 disc image), decoding threads.
+BENCHMARK(BM_DstFrames)->Args({0, 1})->Args({1, 1})->Args({0, 2})->Args({1, 2})->Unit(benchmark::kMillisecond)->UseRealTime();
