@@ -96,6 +96,11 @@ public:
     // first); true when it holds at least one byte.
     bool ReadAudio(IKwReader* reader, int64_t wanted, KwByteBuffer& out);
 
+    // Whether the current track's audio sectors are DST-coded, judged from the
+    // first of them that holds packets (a few are looked at); the reader is
+    // left at the track's first sector.
+    bool TrackIsDst(IKwReader* reader);
+
     // True once a DST-coded frame was met on a track with more channels than
     // the frame decoder handles; such a track delivers nothing.
     bool DstRefused() const { return m_dstRefused; }

@@ -240,3 +240,20 @@ bool CSacdIso::ReadAudio(IKwReader* reader, int64_t wanted, KwByteBuffer& out) {
     }
     return !out.Empty();
 }
+
+bool CSacdIso::TrackIsDst(IKwReader* reader) {
+    bool dst = false;
+    for (int64_t s = m_current.firstSector; s < m_current.endSector && s < m_current.firstSector + 8; ++s) {
+        m_sector.resize(kSectorData);
+        int32_t got = 0;
+        const bool read = ReadSectorAt(reader, s, m_sector.data(), got);
+        m_sector.resize(static_cast<size_t>(got));
+        if (!read) break;
+        if (ParseSector(got) && !m_packets.empty()) {
+            dst = (m_sectorHeader & 1) != 0;
+            break;
+        }
+    }
+    SeekToSector(reader, m_current.firstSector);
+    return dst;
+}

@@ -26,6 +26,9 @@ public:
         if (!iso_->SelectTrack(reader_, static_cast<size_t>(track - 1))) return false;
         const CSacdIso::CTrack& t = iso_->CurrentTrack();
         if (t.channelCount < 1) return false;
+        // DST frames of more channels than the frame decoder handles cannot
+        // be played: refuse the track rather than deliver nothing.
+        if (t.channelCount > CSacdIso::kMaxDstChannels && iso_->TrackIsDst(reader_)) return false;
         // Rate 2822400 and 1 bit stay as the caller set them up. The track has
         // no data window: it ends where the image delivers nothing more.
         format.SetChannelCount(static_cast<uint16_t>(t.channelCount));

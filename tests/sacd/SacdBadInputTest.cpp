@@ -51,6 +51,7 @@ struct Outcome {
     bool opened = false;
     size_t tracks = 0;
     std::vector<int64_t> delivered;  // per track; -1 when it cannot be selected
+    std::vector<bool> dst;           // per selectable track: its sectors say DST
     bool refused = false;
 };
 
@@ -66,6 +67,7 @@ Outcome Play(const Bytes& bytes) {
             r.delivered.push_back(-1);
             continue;
         }
+        r.dst.push_back(iso.TrackIsDst(reader.get()));
         r.delivered.push_back(static_cast<int64_t>(ReadAll(iso, reader.get(), 8192, 2000).size()));
         r.refused = r.refused || iso.DstRefused();
     }
@@ -174,6 +176,8 @@ TEST(SacdBadInput, DamagedImagesFailOrEndEarly) {
              EXPECT_EQ(r.delivered[2], 0);
              EXPECT_EQ(r.delivered[3], 0);
              EXPECT_TRUE(r.refused);
+             EXPECT_FALSE(r.dst[1]);  // what the track container checks to refuse the track at open
+             EXPECT_TRUE(r.dst[2]);
          }},
         {"zero channels",
          [](Bytes& b) { b[kArea1 + 32] = 0; },
