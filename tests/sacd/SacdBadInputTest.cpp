@@ -208,35 +208,25 @@ TEST(SacdBadInput, Image2064CutInsideASector) {
     }
 }
 
-// Geometry and table-of-contents rules on a hand-patched image.
-TEST(SacdToc, GeometryAndTrackListRules) {
-    Bytes bytes = BaseImage().bytes;
-    auto reader = Reader(bytes);
-    CSacdIso iso;
-    ASSERT_TRUE(iso.Open(reader.get()));
-    EXPECT_EQ(iso.SectorSize(), 2048);
-    EXPECT_EQ(iso.TrackCount(), 4u);
-    EXPECT_EQ(iso.Track(2).channelCount, 6u);
-    EXPECT_EQ(iso.Track(2).area, 2u);
-    // The reader stands at the first track's first sector after Open.
-    EXPECT_EQ(reader->GetPosition(), BaseImage().tracks[0].firstSector * 2048);
-
-    // Track list 2: 3 min 25 s 30 frames; the first track starts at the
-    // area's audio start whatever its own entry says; gaps go to the track
-    // before.
-    Bytes patched = bytes;
+// Track-list rules on a patched image: track list 2's 3 min 25 s 30 frames;
+// the first track starts at the area's audio start whatever its own entry
+// says; a gap goes to the track before. The reader stands at the first
+// track's first sector after Open.
+TEST(SacdToc, TrackListRules) {
+    Bytes patched = BaseImage().bytes;
     patched[kArea1 + 2 * kSector + 1028] = 3;
     patched[kArea1 + 2 * kSector + 1029] = 25;
     patched[kArea1 + 2 * kSector + 1030] = 30;
     const auto first = static_cast<uint32_t>(BaseImage().tracks[0].firstSector);
     Put32(patched, kArea1 + kSector + 8, first + 1);  // track 1 listed one sector late,
     Put32(patched, kArea1 + kSector + 1028, 0);       // with no length
-    auto reader2 = Reader(patched);
-    CSacdIso iso2;
-    ASSERT_TRUE(iso2.Open(reader2.get()));
-    EXPECT_NEAR(iso2.Track(0).duration, 205.4, 1e-9);
-    EXPECT_EQ(iso2.Track(0).firstSector, BaseImage().tracks[0].firstSector);
-    EXPECT_EQ(iso2.Track(0).endSector, BaseImage().tracks[1].firstSector);
+    auto reader = Reader(patched);
+    CSacdIso iso;
+    ASSERT_TRUE(iso.Open(reader.get()));
+    EXPECT_EQ(reader->GetPosition(), int64_t{first} * 2048);
+    EXPECT_NEAR(iso.Track(0).duration, 205.4, 1e-9);
+    EXPECT_EQ(iso.Track(0).firstSector, first);
+    EXPECT_EQ(iso.Track(0).endSector, BaseImage().tracks[1].firstSector);
 }
 
 }  // namespace
