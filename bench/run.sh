@@ -60,3 +60,22 @@ if [ -x "$BIN/dstenc" ]; then
   done
   "$BIN/dsdhost" settings set "DST Decoding Threads" 0
 fi
+
+if [ -x "$BIN/sacdimage" ]; then
+  echo "== disc image: a ${SECONDS_OF_AUDIO} s stereo track"
+  ISO="$WORK/bench.iso"
+  "$BIN/sacdimage" --quiet --track "$DSF" "$ISO"
+  t=$(timeit "$BIN/dsdhost" decode --output native "$ISO;1" -)
+  echo "dsdhost decode --output native IMAGE;1 (plain): ${t} s, $(echo "scale=0; $SECONDS_OF_AUDIO / $t" | bc -l) x real time"
+  if [ -n "${DST:-}" ] && [ -f "$DST" ]; then
+    # The same coded frames as the DST-compressed DSDIFF file, on a disc image.
+    "$BIN/sacdimage" --quiet --dst --track "$DST" "$WORK/bench-dst.iso"
+    for threads in 1 0; do
+      "$BIN/dsdhost" settings set "DST Decoding Threads" "$threads"
+      td=$(timeit "$BIN/dsdhost" decode --output native "$DST" -)
+      ti=$(timeit "$BIN/dsdhost" decode --output native "$WORK/bench-dst.iso;1" -)
+      echo "DST threads $threads (0: automatic): DSDIFF ${td} s, disc image ${ti} s, ratio $(ratio "$ti" "$td")"
+    done
+    "$BIN/dsdhost" settings set "DST Decoding Threads" 0
+  fi
+fi

@@ -210,3 +210,23 @@ std::unique_ptr<OutputSink> OpenWavSink(const std::string& path, const StreamSha
     if (format == PcmFormat::S24) sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     return std::make_unique<WavSink>(file, shape.channels);
 }
+
+std::unique_ptr<OutputSink> OpenFlacSink(const std::string& path, const StreamShape& shape, std::string& error) {
+    SF_INFO info{};
+    info.channels = shape.channels;
+    info.samplerate = static_cast<int>(shape.sampleRate);
+    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+    if (!sf_format_check(&info)) {
+        error = "libsndfile cannot write FLAC with " + std::to_string(shape.channels) + " channels at " +
+                std::to_string(shape.sampleRate) + " Hz";
+        return nullptr;
+    }
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) {
+        error = "cannot create " + path + ": " + sf_strerror(nullptr);
+        return nullptr;
+    }
+    // 24-bit integers clip at full scale (the +6 dB setting can exceed it).
+    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    return std::make_unique<WavSink>(file, shape.channels);
+}

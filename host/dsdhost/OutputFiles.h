@@ -1,4 +1,5 @@
-// Files that `dsdhost decode` writes: raw bytes, DSDIFF for native DSD, WAV for PCM.
+// Files that `dsdhost decode` writes: raw bytes, DSDIFF for native DSD, WAV or
+// FLAC for PCM.
 #pragma once
 
 #include <cstdint>
@@ -31,3 +32,5 @@ std::unique_ptr<OutputSink> OpenDsdiffSink(const std::string& path, const Stream
 // 64-bit float PCM frames as a WAV file in the chosen sample format.
 std::unique_ptr<OutputSink> OpenWavSink(const std::string& path, const StreamShape& shape, PcmFormat format,
                                         std::string& error);
+// 64-bit float PCM frames as a 24-bit FLAC file (clipped at full scale).
+std::unique_ptr<OutputSink> OpenFlacSink(const std::string& path, const StreamShape& shape, std::string& error);

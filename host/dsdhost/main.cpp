@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/common/KwHostObject.h"
+#include "host/dsdhost/DiscImage.h"
 #include "host/dsdhost/OutputFiles.h"
 #include "host/dsdhost/PluginHost.h"
 #include "host/dsdhost/TagCommands.h"
@@ -194,6 +195,12 @@ int CmdDecode(const PluginLibrary& plugin, IKwHost* host, const std::string& in,
         const PcmFormat format = pcmFormat == "f32" ? PcmFormat::F32 : pcmFormat == "s24" ? PcmFormat::S24
                                                                                           : PcmFormat::F64;
         sink = OpenWavSink(out, shape, format, error);
+    } else if (out != "-" && ext == "flac") {
+        if (facts.tag != 3) {
+            fprintf(stderr, "dsdhost: a .flac output needs PCM (--output pcm)\n");
+            return 1;
+        }
+        sink = OpenFlacSink(out, shape, error);
     } else {
         sink = OpenRawSink(out, error);
     }
@@ -260,6 +267,9 @@ int main(int argc, char** argv) {
     std::string infoFile, infoOutput = "pcm";
     info->add_option("FILE", infoFile, "DSF, DSDIFF or disc image (path;N selects track N)")->required();
     info->add_option("--output", infoOutput, "form to ask for")->check(CLI::IsMember({"native", "packed", "pcm"}));
+    int infoTrack = 0, decodeTrack = 0;
+    bool allTracks = false;
+    info->add_option("--track", infoTrack, "disc-image track N (same as FILE;N)");
 
     TagCommands tagCommands(app, info, &infoFile);
 
@@ -273,11 +283,18 @@ int main(int argc, char** argv) {
     decode->add_option("--seek", seekMs, "start position in milliseconds");
     decode->add_option("--pcm-format", pcmFormat, "WAV sample format: f64, f32 or s24")
         ->check(CLI::IsMember({"f64", "f32", "s24"}));
+    decode->add_option("--track", decodeTrack, "disc-image track N (same as IN;N)");
+    decode->add_flag("--all-tracks", allTracks,
+                     "IN is a disc image, OUT a folder: one file per track (.dff native, .flac PCM)");
     decode->add_option("IN", in, "input file")->required();
-    decode->add_option("OUT", out, "'-' or .raw: bytes as delivered; .dff: DSDIFF; .wav: PCM WAV")->required();
+    decode->add_option("OUT", out, "'-' or .raw: bytes as delivered; .dff: DSDIFF; .wav: PCM WAV; .flac: 24-bit FLAC")
+        ->required();
+    std::string tracksImage;
+    auto* tracks = AddTracksCommand(app, tracksImage);
 
     CLI11_PARSE(app, argc, argv);
 
+    if (tracks->parsed()) return CmdTracks(tracksImage);
     ToolsLibrary tools;
     if (settings->parsed()) {
         const std::string action = get->parsed() ? "get" : set->parsed() ? "set" : list->parsed() ? "list" : "";
@@ -293,8 +310,16 @@ int main(int argc, char** argv) {
     if (tagCommands.Parsed()) return tagCommands.Run(plugin, &host);
     if (info->parsed()) {
         const int32_t modes = infoOutput == "native" ? 1 : infoOutput == "packed" ? 2 : 0;
-        return CmdInfo(plugin, &host, infoFile, modes);
+        return CmdInfo(plugin, &host, WithTrack(infoFile, infoTrack), modes);
     }
-    if (decode->parsed()) return CmdDecode(plugin, &host, in, out, output, variant[0], maxRate, seekMs, pcmFormat);
+    if (decode->parsed() && allTracks) {
+        const std::string ext = output == "native" ? "dff" : output == "pcm" ? "flac" : "raw";
+        return DecodeAllTracks(in, out, ext, [&](const std::string& track, const std::string& file) {
+            return CmdDecode(plugin, &host, track, file, output, variant[0], maxRate, seekMs, pcmFormat);
+        });
+    }
+    if (decode->parsed())
+        return CmdDecode(plugin, &host, WithTrack(in, decodeTrack), out, output, variant[0], maxRate, seekMs,
+                         pcmFormat);
     return 0;
 }
