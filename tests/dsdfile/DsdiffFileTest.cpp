@@ -4,12 +4,12 @@
 
 #include <cmath>
 
-#include "tests/dsdfile/DsdiffTestSupport.h"
+#include "tests/dsdfile/DsdTestSupport.h"
 #include "tools/lib/DsdiffWriter.h"
 #include "tools/lib/DsfWriter.h"
 
-using namespace dfftest;
-using dsftest::OpenPath;
+using namespace dsdtest;
+
 
 namespace {
 
@@ -81,7 +81,7 @@ TEST(DsdiffFile, HeaderVariants) {
     // Only "dff" selects the parser.
     CDSDFile other;
     EXPECT_FALSE(other.Open(new MemoryReader(PlainFile(Cmpr("DSD "), audio)), 1, 0, 0,
-                            dsftest::FileNameOfType(KW_T("DFF"))));
+                            FileNameOfType(KW_T("DFF"))));
 }
 
 TEST(DsdiffFile, RefusesWhatItCannotPlay) {
@@ -121,7 +121,6 @@ TEST(DsdiffFile, RefusesWhatItCannotPlay) {
 }
 
 TEST(DsdiffFile, RealFiles) {
-    using dsftest::TestDataPath;
     // (empty10ms.dff's bytes and its PCM against the DSF are checked end to end.)
     {
         CDSDFile dff;
