@@ -123,26 +123,18 @@ TEST(ID3v2Read, FieldConversionsAndPrecedence) {
     const Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 1, 2};
     const std::vector<ReadCase> cases = {
         {"genre number", {Frame("TCON", Latin1("(13)"))}, "Genre", "Pop"},
-        {"genre number and name", {Frame("TCON", Latin1("(13)Pop"))}, "Genre", "Pop"},
         {"genre number out of range", {Frame("TCON", Latin1("(200)"))}, "Genre", "200"},
         {"genre minus one", {Frame("TCON", Latin1("-1"))}, "Genre", ""},
         {"genre word in parentheses", {Frame("TCON", Latin1("(RX)"))}, "Genre", "RX"},
-        {"number/total", {Frame("TRCK", Latin1("3/12"))}, "Track #", "3"},
-        {"rating 196", {Frame("POPM", Cat({Raw("x@y"), {0, 196}}))}, "Rating", "4"},
         {"rating 255", {Frame("POPM", Cat({Raw("x@y"), {0, 255}}))}, "Rating", "5"},
         {"rating missing", {Frame("POPM", Raw("x@y"))}, "Rating", "0"},
-        {"TXXX two values", {Frame("TXXX", Cat({Latin1("Soloists"), {0}, Raw("a"), {0}, Raw("b")}))}, "Soloists",
-         "a;b"},
         {"TDRC before Kw/Date",
          {Frame("TXXX", Cat({Latin1("Kw/Date"), {0}, Raw("1999")}), 4), Frame("TDRC", Latin1("2000-01-01"), 4)},
          "Date", "36526", 4},
-        {"Year without date", {Frame("TYER", Latin1("1987"))}, "Year", "1987"},
         {"Date absent with only TYER", {Frame("TYER", Latin1("1987"))}, "Date", "<absent>"},
         {"TXXX Date converted", {Frame("TXXX", Cat({Latin1("Date"), {0}, Raw("2000-01-02")}))}, "Date", "36527"},
         {"not a date", {Frame("TDRC", Latin1("soon"), 4)}, "Date", "", 4},
         {"notes in lower case", {Frame("TXXX", Cat({Latin1("notes"), {0}, Raw("n")}))}, "Notes", "n"},
-        {"USLT any description",
-         {Frame("USLT", Cat({{0}, Raw("eng"), Raw("whatever"), {0}, Raw("la la")}))}, "Lyrics", "la la"},
         {"picture type 4 through the third row",
          {Frame("APIC", Cat({{0}, Raw("image/png"), {0, 4}, Raw("d"), {0}, png}))}, "Image File",
          "iVBORw0KGgoBAg=="},
@@ -156,16 +148,11 @@ TEST(ID3v2Read, FieldConversionsAndPrecedence) {
          "Replay Gain", "-6.500000"},
         {"peak", {Frame("TXXX", Cat({Latin1("REPLAYGAIN_TRACK_PEAK"), {0}, Raw("0.988")}))}, "Peak Level",
          "0.988"},
-        {"UTF-16 with BOM", {Frame("TIT2", {1, 0xFF, 0xFE, 'h', 0, 0xE9, 0})}, "Name", "h\xC3\xA9"},
         {"UTF-16 big-endian mark", {Frame("TIT2", {1, 0xFE, 0xFF, 0, 'h', 0, 0xE9})}, "Name", "h\xC3\xA9"},
         {"UTF-16 without BOM, odd length", {Frame("TIT2", {1, 'h', 0, 'i'})}, "Name", "h"},
-        {"UTF-16BE", {Frame("TIT2", {2, 0, 'o', 0, 'k', 0, 0}, 4)}, "Name", "ok", 4},
-        {"UTF-8", {Frame("TIT2", Cat({{3}, Raw("\xE2\x82\xAC")}), 4)}, "Name", "\xE2\x82\xAC", 4},
         {"unknown encoding", {Frame("TIT2", Cat({{9}, Raw("x")}))}, "Name", ""},
         {"URL pieces", {Frame("WOAR", Cat({Raw("http://a"), {0, 0}, Raw("http://b")}))}, "Artist URL",
          "http://a;http://b"},
-        {"UITS payload as text", {Frame("PRIV", Cat({Raw("o@x"), {0, 0xEF, 0xBB, 0xBF}, Raw("<uits/>")}))},
-         "UITS Payload", "<uits/>"},
         {"podcast flag", {Frame("PCST", {1, 0, 0, 0})}, "!@#$% iTunes Podcast Flag !@#$%",
          "1"},  // adjusted below: the row's replay-gain bit formats it
     };
@@ -242,7 +229,8 @@ TEST(ID3v2Read, UnsynchronisationAndCompression) {
     ASSERT_TRUE(cut.Parse(cutTag));
     EXPECT_EQ(cut.FrameCount(), 1u);
 
-    // More than 20 times its size, or not zlib at all: the raw bytes stay.
+    // (Unsynchronised and compressed frames are compared with mutagen in the
+    // file-information tests.) More than 20 times its size, or not zlib at all: the raw bytes stay.
     const std::string bomb = std::string(1, '\0') + std::string(100000, 'b');
     Bytes big(compressBound(bomb.size()));
     uLongf bigSize = big.size();
@@ -337,15 +325,8 @@ TEST(ID3v2Write, StoredFieldsBecomeFrames) {
     };
     const Bytes trck = Tag(3, {Frame("TRCK", Latin1("3/12"))});
     const std::vector<WriteCase> cases = {
-        {"ASCII name", {}, "Name", "Hi", "TIT2", Hex(Cat({{0}, Raw("Hi"), {0}}))},
-        {"non-ASCII name", {}, "Name", "\xC3\xA9", "TIT2", "01fffee9000000"},
-        {"list field", {}, "Artist", "A;B", "TPE1", Hex(Cat({{0}, Raw("A"), {0}, Raw("B"), {0}}))},
         {"non-list field", {}, "Name", "A;B", "TIT2", Hex(Cat({{0}, Raw("A;B"), {0}}))},
         {"number keeps its total", trck, "Track #", "4", "TRCK", Hex(Cat({{0}, Raw("4/12"), {0}}))},
-        {"replay gain", {}, "Replay Gain", "3", "TXXX",
-         Hex(Cat({{0}, Raw("replaygain_track_gain"), {0}, Raw("+3.00 dB"), {0}}))},
-        {"peak", {}, "Peak Level", "0.5", "TXXX",
-         Hex(Cat({{0}, Raw("replaygain_track_peak"), {0}, Raw("0.500000"), {0}}))},
         {"empty removes", trck, "Track #", "", "TRCK", "<none>"},
         {"new year midnight dropped in 2.3", {}, "Date", "36526", "TXXX", "<none>"},
         {"noon kept in 2.3", {}, "Date", "36526.5", "TXXX", Hex(Cat({{0}, Raw("Kw/Date"), {0}, Raw("36526.5"), {0}}))},
@@ -353,8 +334,6 @@ TEST(ID3v2Write, StoredFieldsBecomeFrames) {
         {"read-only row adds a TXXX row", {}, "Date (release)", "x", "TXXX",
          Hex(Cat({{0}, Raw("Date (release)"), {0}, Raw("x"), {0}}))},
         {"comment", {}, "Comment", "c", "COMM", Hex(Cat({{0, 0, 0, 0, 0}, Raw("c"), {0}}))},
-        {"URL", {}, "Artist URL", "http://x", "WOAR", Hex(Raw("http://x"))},
-        {"rating", {}, "Rating", "4", "POPM", "00c4"},
     };
     for (const WriteCase& c : cases) {
         SCOPED_TRACE(c.what);
