@@ -23,6 +23,7 @@ namespace dsdtest {
 using Bytes = std::vector<uint8_t>;
 using e2e::ReadBytes;
 using e2e::Tones;
+using e2e::Interleave;
 
 inline void Put(Bytes& out, uint64_t value, int bytes, bool bigEndian = false) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * (bigEndian ? bytes - 1 - i : i))));
@@ -191,13 +192,5 @@ inline Bytes Chnl(uint16_t channels) {
 }
 inline Bytes Cmpr(const char* type) { return Chunk("CMPR", Cat({Text(type), {4}, Text("name")})); }  // odd: padded
 inline Bytes Frte(uint32_t frames) { return Chunk("FRTE", Cat({Be(frames, 4), Be(75, 2)})); }
-
-// The bytes of a stream interleaved by channel (the order DSDIFF stores).
-inline Bytes Interleave(const dsdtools::DsdStream& stream) {
-    Bytes out;
-    for (size_t k = 0; k < stream.BytesPerChannel(); ++k)
-        for (const auto& channel : stream.channels) out.push_back(channel[k]);
-    return out;
-}
 
 }  // namespace dsdtest

@@ -57,14 +57,11 @@ struct InputFixture : ::testing::Test {
     }
     // Plain and DST-coded DSDIFF files of the same stream.
     fs::path WriteDff() {
-        const fs::path path = ws / "plain.dff";
-        EXPECT_TRUE(dsdtools::WriteDsdiff(path.string(), stream));
-        return path;
+        EXPECT_TRUE(dsdtools::WriteDsdiff((ws / "plain.dff").string(), stream));
+        return ws / "plain.dff";
     }
     fs::path WriteDst(size_t& frames) {
-        std::vector<uint8_t> interleaved;
-        for (size_t k = 0; k < stream.BytesPerChannel(); ++k)
-            for (const auto& channel : stream.channels) interleaved.push_back(channel[k]);
+        const auto interleaved = Interleave(stream);
         const auto coded = dsdtools::DstEncodeStream(interleaved.data(), interleaved.size(), 2, 2822400);
         frames = coded.size();
         const fs::path path = ws / "coded.dff";
@@ -119,7 +116,7 @@ TEST_F(InputFixture, AnswersForAStereoDsfDeliveredAsNativeDsd) {
     EXPECT_EQ(input->Read(buffer.data(), 8193), 8193);
 }
 
-TEST_F(InputFixture, PcmOutputAndTheLowPassStatus) {
+TEST_F(InputFixture, PcmOutputLowPassStatusAndSeekText) {
     auto input = OpenWith(0);
     EXPECT_EQ(Ask(input.get(), 10), "64");
     EXPECT_EQ(Ask(input.get(), 8), "352800");
@@ -128,11 +125,8 @@ TEST_F(InputFixture, PcmOutputAndTheLowPassStatus) {
     // 65536 bytes are 4096 stereo frames of doubles: one block group.
     EXPECT_EQ(input->Read(buffer.data(), 65536), 65536);
     EXPECT_EQ(input->Read(buffer.data(), 15), 15);  // less than one frame
-}
-
-TEST_F(InputFixture, SeekAcceptsCommaAndPoint) {
-    auto a = OpenWith(1);
-    auto b = OpenWith(1);
+    // Seek times with a decimal comma or point.
+    auto a = OpenWith(1), b = OpenWith(1);
     EXPECT_EQ(a->SetInfo(3, KW_T("180,75")), 0);
     EXPECT_EQ(b->SetInfo(3, KW_T("180.75")), 0);
     std::vector<uint8_t> x(8192), y(8192);
@@ -171,7 +165,8 @@ TEST_F(InputFixture, DsdiffLengthFromTheDuration) {
     EXPECT_EQ(Ask(OpenWith(0, coded, "dff").get(), 12), std::to_string(std::llround(duration * 8 * 352800 / 1000)));
 }
 
-// A second Open replaces everything the first one set.
+// A second Open replaces everything the first one set; a failed one leaves
+// every answer at -1 (a missing file, a type without a container).
 TEST_F(InputFixture, SecondOpenStartsAfresh) {
     KwPtr<IKwAudioInput> input(plugin.get(&host));
     input->SetInfo(31, KW_T("1"));
@@ -183,18 +178,12 @@ TEST_F(InputFixture, SecondOpenStartsAfresh) {
     ASSERT_EQ(input->Read(buffer.data(), 2), 2);
     EXPECT_EQ(buffer[0], stream.channels[0][0]);  // the new file from its start
     EXPECT_EQ(buffer[1], stream.channels[1][0]);
-    EXPECT_EQ(input->Open(HostName(ws / "none.dsf", "dsf").c_str()), -1);
-    for (int code : {0, 1, 8, 9, 10, 12}) EXPECT_EQ(Ask(input.get(), code), "-1") << code;
-    EXPECT_EQ(input->GetInfo(30, nullptr), -1);
-    EXPECT_EQ(input->Read(buffer.data(), 2), 0);
-}
-
-TEST_F(InputFixture, OpenFailuresLeaveTheAnswersAtMinusOne) {
-    KwPtr<IKwAudioInput> input(plugin.get(&host));
-    EXPECT_EQ(input->Open(HostName(dsf, "wav").c_str()), -1);  // no container for that type
-    EXPECT_EQ(Ask(input.get(), 9), "-1");
-    KwPtr<IKwAudioInput> other(plugin.get(&host));
-    EXPECT_EQ(other->Open(HostName(ws / "none.dsf", "dsf").c_str()), -1);
+    for (const auto& [path, type] : {std::pair{ws / "none.dsf", "dsf"}, {dsf, "wav"}}) {
+        EXPECT_EQ(input->Open(HostName(path, type).c_str()), -1);
+        for (int code : {0, 1, 8, 9, 10, 12}) EXPECT_EQ(Ask(input.get(), code), "-1") << code;
+        EXPECT_EQ(input->GetInfo(30, nullptr), -1);
+        EXPECT_EQ(input->Read(buffer.data(), 2), 0);
+    }
 }
 
 }  // namespace
