@@ -16,39 +16,6 @@ std::vector<uint32_t> Speakers(const CAudioFormat& format) {
 
 uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
 
-TEST(AudioFormat, StoredBitsFloatDecisionAndFormatTag) {
-    const struct {
-        int bits;
-        bool extensible;
-        KwGuid asked, subType;
-        uint16_t tag, stored;
-        bool isFloat;
-    } cases[] = {
-        {12, false, kGuidNull, kGuidIntegerPcm, kFormatTagPcm, 16, false},
-        {64, false, kGuidNull, kGuidIeeeFloat, kFormatTagIeeeFloat, 64, true},
-        {32, false, kGuidIntegerPcm, kGuidIntegerPcm, kFormatTagPcm, 32, false},  // stays integer
-        {24, false, kGuidIeeeFloat, kGuidIntegerPcm, kFormatTagPcm, 24, false},   // no 24-bit float
-        {8, false, KwBaseGuid(0x92), KwBaseGuid(0x92), 0x92, 8, false},          // base-GUID forms: own tag
-        {8, false, kGuidDsdLsbFirst, kGuidDsdLsbFirst, kFormatTagPcm, 8, false},  // others: 1 unless extensible
-        {8, true, kGuidDsdLsbFirst, kGuidDsdLsbFirst, kFormatTagExtensible, 8, false},
-        {64, true, kGuidPackedDsdB, kGuidPackedDsdB, kFormatTagExtensible, 64, true},
-    };
-    for (const auto& c : cases) {
-        CAudioFormat format;
-        format.SetUp(c.bits, 352800, 2, 0, c.extensible, c.asked);
-        SCOPED_TRACE(c.bits);
-        EXPECT_TRUE(format.SubType() == c.subType);
-        EXPECT_EQ(format.FormatTag(), c.tag);
-        EXPECT_EQ(format.BitsPerSample(), c.stored);
-        EXPECT_EQ(format.ValidBitsPerSample(), c.bits);
-        EXPECT_EQ(format.IsFloat(), c.isFloat);
-        EXPECT_EQ(format.Flags(), c.isFloat ? 0u : kAudioFormatIntegerSamples);
-        EXPECT_EQ(format.AvgBytesPerSec(), 352800u * 2 * c.stored / 8);
-        EXPECT_EQ(format.IsNativeDsd(), c.extensible && c.subType == kGuidDsdLsbFirst);
-        EXPECT_EQ(format.IsPackedDsd(), c.subType == kGuidPackedDsdB);
-    }
-}
-
 TEST(AudioFormat, ChannelTableLayoutsAndMasks) {
     CAudioFormat format;
     const struct {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "tests/dsdfile/DsdTestSupport.h"
 
@@ -35,28 +36,22 @@ DsfImage Image(uint32_t channels, uint32_t block, size_t perChannel) {
 }  // namespace
 
 TEST(DsfFile, RealFilesOpenAndDeliverTheirAudioInFrameOrder) {
-    const struct {
-        const char* name;
-        uint16_t channels;
-        uint32_t rate;
-        int64_t dataLength;
-    } files[] = {{"2822400-1ch-0s-silence.dsf", 1, 2822400, 4096},
-                 {"5644800-2ch-s01-silence.dsf", 2, 5644800, 112896},
-                 {"empty10ms.dsf", 2, 2822400, 8192},
-                 {"with-id3.dsf", 1, 2822400, 0}};
-    for (const auto& f : files) {
-        SCOPED_TRACE(f.name);
+    const std::tuple<const char*, uint16_t, uint32_t, int64_t> files[] = {
+        {"2822400-1ch-0s-silence.dsf", 1, 2822400, 4096}, {"5644800-2ch-s01-silence.dsf", 2, 5644800, 112896},
+        {"empty10ms.dsf", 2, 2822400, 8192}, {"with-id3.dsf", 1, 2822400, 0}};
+    for (const auto& [name, channels, rate, dataLength] : files) {
+        SCOPED_TRACE(name);
         CDSDFile file;
-        ASSERT_TRUE(OpenPath(file, TestDataPath(f.name), kOutputNativeDsd));
-        EXPECT_EQ(file.SourceFormat().Channels(), f.channels);
-        EXPECT_EQ(file.OutputFormat().SampleRate(), f.rate / 8);
+        ASSERT_TRUE(OpenPath(file, TestDataPath(name), kOutputNativeDsd));
+        EXPECT_EQ(file.SourceFormat().Channels(), channels);
+        EXPECT_EQ(file.OutputFormat().SampleRate(), rate / 8);
         EXPECT_EQ(file.OutputFormat().SubType(), kGuidDsdLsbFirst);
         EXPECT_EQ(file.DataStart(), 92);
-        EXPECT_EQ(file.DataLength(), f.dataLength);
-        EXPECT_NEAR(file.GetDuration(), f.dataLength * 1000.0 / (f.rate / 8 * f.channels), 1e-9);
-        const auto bytes = ReadBytes(TestDataPath(f.name));
-        const Bytes audio(bytes.begin() + 92, bytes.begin() + 92 + f.dataLength);
-        EXPECT_EQ(ReadAllBytes(file, 4096), ExpectedNative(audio, f.channels, 4096));
+        EXPECT_EQ(file.DataLength(), dataLength);
+        EXPECT_NEAR(file.GetDuration(), dataLength * 1000.0 / (rate / 8 * channels), 1e-9);
+        const auto bytes = ReadBytes(TestDataPath(name));
+        EXPECT_EQ(ReadAllBytes(file, 4096), ExpectedNative(Bytes(bytes.begin() + 92, bytes.begin() + 92 + dataLength),
+                                                           channels, 4096));
     }
     // The padding of empty10ms holds silence bytes, so its one group is whole;
     // with-id3.dsf carries its tag at the metadata offset.

@@ -116,18 +116,6 @@ private:
     int64_t size_;
 };
 
-TEST(VBaseReaderTest, ResolvePositionClampsAndOptions) {
-    SizedReader reader(100);
-    const int64_t cases[][4] = {{0, -10, kKwSeekEnd, 90}, {0, 10, kKwSeekEnd, 90}, {5, -10, kKwSeekCurrent, 0},
-                                {5, -3, 7, 0}, {INT64_MAX, INT64_MAX, kKwSeekCurrent, INT64_MAX},
-                                {0, INT64_MIN, kKwSeekEnd, 0}};
-    for (const auto& c : cases) EXPECT_EQ(reader.ResolvePosition(c[0], c[1], int32_t(c[2])), c[3]) << c[0] << " " << c[1];
-    EXPECT_EQ(SizedReader(-5).GetSizeNonNegative(), 0);
-    reader.SetOptions(KW_T("A|1|B|two|C"));
-    EXPECT_EQ(reader.OptionValue(KW_T("B")), KW_T("two"));
-    EXPECT_EQ(reader.OptionValue(KW_T("C")), KW_T(""));
-}
-
 TEST(WrappingReaderTest, ForwardsAndNeverDestroysTheWrapped) {
     SizedReader inner(42);
     auto* wrapper = new CWrappingReader(&inner);

@@ -22,18 +22,8 @@ TEST(KwPropertyMap, KeysIgnoreCaseValuesConvertAndEquals) {
     EXPECT_EQ(U8(map.ToText(KW_T("["), KW_T("]"))), "[Track: 8]");
     map.SetString(KW_T("\u00C4RGER"), KW_T("x"));
     EXPECT_EQ(U8(map.GetString(KW_T("\u00E4rger"))), "x");
-    map.SetDouble(KW_T("d"), 0.125);
-    EXPECT_EQ(map.GetString(KW_T("d")), KwFormatDouble(0.125));
-    map.SetPointer(KW_T("p"), 0xFEDCBA9876543210ull);
-    EXPECT_EQ(map.GetPointer(KW_T("p")), 0xFEDCBA9876543210ull);
-    map.SetString(KW_T("junk"), KW_T("abc"));
-    EXPECT_EQ(map.GetInt(KW_T("junk"), 9), 0);
-    // An empty value is stored unless asked to remove; the last removal drops the table.
-    map.SetString(KW_T("Empty"), KW_T(""));
-    EXPECT_EQ(map.Count(), 6u);
-    for (const KwChar* key : {KW_T("EMPTY"), KW_T("track"), KW_T("\u00E4RGER"), KW_T("D"), KW_T("P"), KW_T("Junk")})
-        map.SetString(key, KW_T(""), true);
-    EXPECT_TRUE(map.IsEmpty());
+    map.SetString(KW_T("track"), KW_T(""), true);  // removal by an empty value
+    EXPECT_EQ(map.Count(), 1u);
 
     // Assign (also to itself, over a grown table) and Equals: keys without
     // regard to case, values exactly.
