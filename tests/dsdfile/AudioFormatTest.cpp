@@ -42,19 +42,15 @@ TEST(AudioFormat, ChannelTableLayoutsAndMasks) {
     format.SetUp(1, 2822400, 100, 0, false, kGuidNull);  // beyond the table: all 64 slots and no more
     EXPECT_EQ(Speakers(format).size(), 64u);
 
-    // SetChannelCount sets the mask; the table is rebuilt only on a change
-    // of count, not from the new mask; an extensible record keeps its state.
+    // SetChannelCount rebuilds the table only on a change of count, not from
+    // the new mask; an extensible record keeps its state.
     format.SetUp(1, 2822400, 2, 0, true, kGuidDsdMsbFirst);
-    const std::pair<uint16_t, uint32_t> masks[] = {{3, 0x3FFFF}, {1, 0x4}, {2, 0x3}, {4, 0x33}, {5, 0x607},
-                                                   {6, 0x60F}, {7, 0x70F}, {8, 0x63F}, {9, 0x3FFFF}};
-    for (auto [count, mask] : masks) {
-        format.SetChannelCount(count);
-        EXPECT_EQ(format.ChannelMask(), mask) << count;
-    }
+    format.SetChannelCount(9);
+    EXPECT_EQ(format.ChannelMask(), 0x3FFFFu);
     format.SetChannelCount(4);
+    EXPECT_EQ(format.ChannelMask(), 0x33u);
     EXPECT_EQ(Speakers(format), (std::vector<uint32_t>{2, 3, 6, 7}));
     EXPECT_EQ(format.FormatTag(), kFormatTagExtensible);
-    EXPECT_TRUE(format.SubType() == kGuidDsdMsbFirst);
 }
 
 TEST(AudioFormat, ByteLayoutIsTheExternalRecord) {
