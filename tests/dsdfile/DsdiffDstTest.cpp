@@ -137,19 +137,15 @@ TEST(DsdiffDst, DamagedFramesAndChunks) {
 TEST(DsdiffDst, HeaderChecks) {
     const Coded c = Encode(2, 2, true);
     const auto frames = Cat({Chunk("DSTF", c.frames[0]), Chunk("DSTF", c.frames[1])});
-    {
-        // A frame count of 0: the frames still play; the duration is 0.
-        CDSDFile dff;
-        ASSERT_TRUE(OpenDff(dff, DstFile(2, Cat({Frte(0), frames})), kOutputNativeDsd));
-        EXPECT_EQ(dff.GetDuration(), 0.0);
-        EXPECT_TRUE(ReadAllBytes(dff, 1000) == c.interleaved);
-    }
-    {
-        // A plain "DSD " chunk before the "DST " chunk of a DST file is passed over.
-        const auto file = Form(Cat({Prop(Cat({Chnl(2), Cmpr("DST ")})), Chunk("DSD ", std::vector<uint8_t>(99, 1)),
-                                    Chunk("DST ", Cat({Frte(2), frames}))}));
+    // A frame count of 0: the frames still play, the duration is 0. A plain
+    // "DSD " chunk before the "DST " chunk of a DST file is passed over.
+    const Bytes good[] = {DstFile(2, Cat({Frte(0), frames})),
+                          Form(Cat({Prop(Cat({Chnl(2), Cmpr("DST ")})), Chunk("DSD ", Bytes(99, 1)),
+                                    Chunk("DST ", Cat({Frte(0), frames}))}))};
+    for (const Bytes& file : good) {
         CDSDFile dff;
         ASSERT_TRUE(OpenDff(dff, file, kOutputNativeDsd));
+        EXPECT_EQ(dff.GetDuration(), 0.0);
         EXPECT_TRUE(ReadAllBytes(dff, 1000) == c.interleaved);
     }
     const std::vector<std::pair<const char*, std::vector<uint8_t>>> bad = {

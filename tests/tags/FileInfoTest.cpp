@@ -13,6 +13,7 @@
 #include "support/KwNumbers.h"
 #include "tests/e2e/E2eSupport.h"
 #include "tests/tags/ID3v2TestSupport.h"
+#include "tools/lib/ByteSink.h"
 
 using namespace id3test;
 using nlohmann::json;
@@ -152,10 +153,7 @@ TEST_F(FileInfoTest, PropertiesSummaryAndTagSupportByFileKind) {
     }
     big.resize(92);
     const fs::path huge = work_ / "huge.dsf";
-    {
-        std::ofstream out(huge, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(big.data()), static_cast<std::streamsize>(big.size()));
-    }
+    ASSERT_TRUE(dsdtools::WriteFileBytes(huge.string(), big));
     fs::resize_file(huge, 92 + dataBytes);
     FileInfo large;
     ASSERT_TRUE(large.Open(huge));
