@@ -92,18 +92,12 @@ TEST(KwXMLFilename, BadXmlfnGivesEmptyNameAndKeepsItems) {
     }
 }
 
-TEST(KwXml, TreeDepthAndCharacterData) {
+TEST(KwXml, CharacterDataAndTreeDepth) {
     KwXmlElement root;
-    ASSERT_TRUE(KwXmlParse(KW_T("<?xml version=\"1.0\"?><!-- c --><a x=\"1\" y='&lt;&#9;'>t1<b/><![CDATA[<&>]]>t2<c>"
-                                "<d z=\"\"/></c></a>"),
-                           root));
+    ASSERT_TRUE(KwXmlParse(KW_T("<?xml version=\"1.0\"?><!-- c --><a y='&lt;&#9;'>t1<b/><![CDATA[<&>]]>t2<c><d/></c></a>"), root));
     EXPECT_EQ(U8(*root.Attribute(KW_T("y"))), "<\t");
     EXPECT_EQ(U8(root.text), "t1<&>t2");
-    ASSERT_NE(root.Find(KW_T("d")), nullptr);
-    EXPECT_EQ(root.Child(KW_T("d")), nullptr);
-    // Raw white space in an attribute becomes spaces; references stay.
-    ASSERT_TRUE(KwXmlParse(KW_T("<a v=\"1\t2\n3&#10;4\"/>"), root));
-    EXPECT_EQ(U8(*root.Attribute(KW_T("v"))), "1 2 3\n4");
+    EXPECT_NE(root.Find(KW_T("d")), nullptr);
     // Nesting is limited, without exhausting the stack.
     auto nested = [](int depth) {
         KwString s;
