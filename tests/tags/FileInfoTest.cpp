@@ -204,10 +204,8 @@ TEST_F(FileInfoTest, RealFilesReadAndWrite) {
 
 TEST_F(FileInfoTest, MutagenTagsReadByThePlugin) {
     if (!HaveMutagen()) GTEST_SKIP() << "python3-mutagen is not installed";
-    const std::string pngBase64 = KwToUtf8(KwBase64Encode(e2e::ReadBytes(Png()).data(), fs::file_size(Png())));
-    std::string png64;
-    for (char c : pngBase64)
-        if (c != '\n') png64 += c;
+    std::string png64 = KwToUtf8(KwBase64Encode(e2e::ReadBytes(Png()).data(), fs::file_size(Png())));
+    std::erase(png64, '\n');
     const json frames = json::parse(R"([
         {"id": "TIT2", "enc": 0, "text": ["Latin \u00fc"]},
         {"id": "TPE1", "enc": 1, "text": ["A", "B\u00e9"]},
