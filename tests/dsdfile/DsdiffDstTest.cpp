@@ -3,11 +3,11 @@
 // damaged chunks end the stream.
 #include <gtest/gtest.h>
 
-#include "tests/dsdfile/DsdiffTestSupport.h"
+#include "tests/dsdfile/DsdTestSupport.h"
 #include "tools/lib/DsdiffWriter.h"
 #include "tools/lib/DstEncoder.h"
 
-using namespace dfftest;
+using namespace dsdtest;
 
 namespace {
 
@@ -15,34 +15,27 @@ constexpr uint32_t kRate = dsdtools::kDsd64Rate;
 constexpr size_t kPerChannel = kRate / 600;  // bytes per channel of one frame
 
 struct Coded {
-    dsdtools::DsdStream stream;
-    std::vector<uint8_t> interleaved;  // whole frames
-    std::vector<std::vector<uint8_t>> frames;
+    Bytes interleaved;  // whole frames
+    std::vector<Bytes> frames;
 };
 
 // `count` frames of a tone per channel; `uncoded` frames encode fast and are
 // still real DST frames.
 Coded Encode(uint32_t channels, uint32_t count, bool uncoded = false) {
-    Coded c;
-    c.stream = Tones(channels, kRate, uint64_t{count} * kPerChannel * 8);
-    c.interleaved = Interleave(c.stream);
+    Coded c{Interleave(Tones(channels, kRate, uint64_t{count} * kPerChannel * 8)), {}};
     dsdtools::DstEncoderOptions options;
     options.maxOrder = 24;
-    if (uncoded) options.uncoded = 1;
-    c.frames = dsdtools::DstEncodeStream(c.interleaved.data(), c.interleaved.size(), static_cast<int32_t>(channels),
-                                         kRate, options);
+    options.uncoded = uncoded ? 1 : options.uncoded;
+    c.frames = dsdtools::DstEncodeStream(c.interleaved.data(), c.interleaved.size(), int32_t(channels), kRate, options);
     return c;
 }
 
-// The DST file's header up to and including the "DST " chunk header, for
-// hand-made DST data.
-std::vector<uint8_t> DstFile(uint32_t channels, const std::vector<uint8_t>& dstBody,
-                             const std::vector<uint8_t>& after = {}) {
-    return Form(Cat({Prop(Cat({Fs(kRate), Chnl(static_cast<uint16_t>(channels)), Cmpr("DST ")})),
-                     Chunk("DST ", dstBody), after}));
+// A DST file around hand-made "DST " chunk contents.
+Bytes DstFile(uint32_t channels, const Bytes& dstBody) {
+    return Form(Cat({Prop(Cat({Fs(kRate), Chnl(static_cast<uint16_t>(channels)), Cmpr("DST ")})), Chunk("DST ", dstBody)}));
 }
 
-TEST(DsdiffDst, DecodedFramesAreTheOriginalBitsInEveryForm) {
+TEST(DsdiffDst, DecodedFramesAreTheOriginalBits) {
     for (uint32_t channels : {1u, 2u, 5u, 6u}) {
         SCOPED_TRACE(channels);
         const Coded c = Encode(channels, 6);
@@ -50,15 +43,17 @@ TEST(DsdiffDst, DecodedFramesAreTheOriginalBitsInEveryForm) {
         // "DSTC" chunks of odd size after some frames: neither counts as audio.
         dsdtools::DsdiffOptions options;
         options.dstCrcs = {{1, 2, 3}, {}, {4, 5, 6, 7}, {8}};
-        const auto file = dsdtools::BuildDsdiffDst(channels, kRate, c.frames, options);
         CDSDFile dff;
-        ASSERT_TRUE(OpenDff(dff, file, kOutputNativeDsd));
-        EXPECT_EQ(dff.SourceFormat().Channels(), channels);
+        ASSERT_TRUE(OpenDff(dff, dsdtools::BuildDsdiffDst(channels, kRate, c.frames, options), kOutputNativeDsd));
         EXPECT_DOUBLE_EQ(dff.GetDuration(), 6 * 1000.0 / 75);
         EXPECT_TRUE(dff.OutputFormat().SubType() == kGuidDsdMsbFirst);
-        const std::vector<int> sources = channels == 5 ? std::vector<int>{0, 1, 2, -1, 3, 4}
-                                                       : std::vector<int>{0, 1, 2, 3, 4, 5};
-        const auto expected = Remap(c.interleaved, channels, {sources.begin(), sources.begin() + (channels == 5 ? 6 : channels)});
+        // Five channels are delivered as six with the silence byte in slot 3.
+        Bytes expected;
+        for (size_t k = 0; k < c.interleaved.size(); k += channels)
+            for (size_t ch = 0; ch < channels; ++ch) {
+                if (channels == 5 && ch == 3) expected.push_back(0x69);
+                expected.push_back(c.interleaved[k + ch]);
+            }
         EXPECT_TRUE(ReadAllBytes(dff, 1000) == expected);
     }
 }
@@ -99,77 +94,58 @@ TEST(DsdiffDst, SeekingSkipsWholeFrames) {
 TEST(DsdiffDst, DamagedFramesAndChunks) {
     const Coded c = Encode(2, 8);
     const size_t frameBytes = 2 * kPerChannel;
-    {
-        // Damaged and empty frames between good ones: one frame of 0x55 each.
-        auto frames = c.frames;
-        frames[2].resize(3);
-        frames[4].clear();
-        frames[5].assign(frames[5].size(), 0xFF);
-        CDSDFile dff;
-        ASSERT_TRUE(OpenDff(dff, dsdtools::BuildDsdiffDst(2, kRate, frames), kOutputNativeDsd));
-        const auto out = ReadAllBytes(dff, 5000);
-        ASSERT_EQ(out.size(), c.interleaved.size());
-        for (size_t f = 0; f < 8; ++f) {
-            const bool bad = f == 2 || f == 4 || f == 5;
-            for (size_t i = f * frameBytes; i < (f + 1) * frameBytes; ++i)
-                ASSERT_EQ(out[i], bad ? 0x55 : c.interleaved[i]) << f << " " << i;
-        }
-    }
+    const auto original = [&](size_t from, size_t to) {
+        return Bytes(c.interleaved.begin() + from * frameBytes, c.interleaved.begin() + to * frameBytes);
+    };
+    const Bytes silence(frameBytes, 0x55);
+    // Damaged and empty frames between good ones: one frame of 0x55 each.
+    auto frames = c.frames;
+    frames[2].resize(3);
+    frames[4].clear();
+    frames[5].assign(frames[5].size(), 0xFF);
     // Frames 0 and 1, then the given chunks, then frame 2.
-    const auto withMiddle = [&](const std::vector<uint8_t>& middle) {
+    const auto withMiddle = [&](const Bytes& middle) {
         return DstFile(2, Cat({Frte(8), Chunk("DSTF", c.frames[0]), Chunk("DSTF", c.frames[1]), middle,
                                Chunk("DSTF", c.frames[2])}));
     };
-    const std::vector<uint8_t> twoFrames(c.interleaved.begin(), c.interleaved.begin() + 2 * frameBytes);
-    {
-        // An unknown chunk ends the stream there, also for later reads and
-        // seeks beyond it; a seek back plays it again.
+    const std::pair<Bytes, Bytes> cases[] = {
+        {dsdtools::BuildDsdiffDst(2, kRate, frames),
+         Cat({original(0, 2), silence, original(3, 4), silence, silence, original(6, 8)})},
+        // An unknown chunk, or a frame reaching past the DST data, ends the stream.
+        {withMiddle(Chunk("JUNK", {1, 2, 3, 4})), original(0, 2)},
+        {withMiddle(Chunk("DSTF", {}, uint64_t{1} << 40)), original(0, 2)},
+        // A negative frame size counts as 0 (an empty frame), and a frame far
+        // larger than any DST frame is not read: either costs one frame, and on.
+        {withMiddle(Chunk("DSTF", {}, ~uint64_t{0})), Cat({original(0, 2), silence, original(2, 3)})},
+        {withMiddle(Chunk("DSTF", Bytes(3 * frameBytes + 65536, 0x12))), Cat({original(0, 2), silence, original(2, 3)})},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
         CDSDFile dff;
-        ASSERT_TRUE(OpenDff(dff, withMiddle(Chunk("JUNK", {1, 2, 3, 4})), kOutputNativeDsd));
-        EXPECT_TRUE(ReadAllBytes(dff, 1000) == twoFrames);
-        std::vector<uint8_t> buffer(2000);
+        ASSERT_TRUE(OpenDff(dff, cases[i].first, kOutputNativeDsd));
+        EXPECT_TRUE(ReadAllBytes(dff, 1000) == cases[i].second) << i;
+        if (i != 1) continue;
+        // The end stays for later reads and seeks beyond it; a seek back plays it again.
+        Bytes buffer(2000);
         EXPECT_EQ(dff.ReadSamples(buffer.data(), 1000), 0u);
         ASSERT_TRUE(dff.Seek(1000));
         EXPECT_EQ(dff.ReadSamples(buffer.data(), 1000), 0u);
         ASSERT_TRUE(dff.Seek(0));
-        EXPECT_TRUE(ReadAllBytes(dff, 1000) == twoFrames);
-    }
-    {
-        // A frame reaching past the DST data (and the file) ends the stream.
-        CDSDFile dff;
-        ASSERT_TRUE(OpenDff(dff, withMiddle(Chunk("DSTF", {}, uint64_t{1} << 40)), kOutputNativeDsd));
-        EXPECT_TRUE(ReadAllBytes(dff, 1000) == twoFrames);
-    }
-    // A negative frame size counts as 0 (an empty frame), and a frame far larger
-    // than any DST frame is not read: either costs one frame of 0x55, and on.
-    for (const auto& middle : {Chunk("DSTF", {}, ~uint64_t{0}),
-                               Chunk("DSTF", std::vector<uint8_t>(3 * frameBytes + 65536, 0x12))}) {
-        CDSDFile dff;
-        ASSERT_TRUE(OpenDff(dff, withMiddle(middle), kOutputNativeDsd));
-        const auto out = ReadAllBytes(dff, 1000);
-        ASSERT_EQ(out.size(), 4 * frameBytes);
-        EXPECT_TRUE(std::equal(twoFrames.begin(), twoFrames.end(), out.begin()));
-        EXPECT_EQ(std::count(out.begin() + 2 * frameBytes, out.begin() + 3 * frameBytes, 0x55), ptrdiff_t(frameBytes));
-        EXPECT_TRUE(std::equal(out.begin() + 3 * frameBytes, out.end(), c.interleaved.begin() + 2 * frameBytes));
+        EXPECT_TRUE(ReadAllBytes(dff, 1000) == cases[i].second);
     }
 }
 
 TEST(DsdiffDst, HeaderChecks) {
     const Coded c = Encode(2, 2, true);
     const auto frames = Cat({Chunk("DSTF", c.frames[0]), Chunk("DSTF", c.frames[1])});
-    {
-        // A frame count of 0: the frames still play; the duration is 0.
-        CDSDFile dff;
-        ASSERT_TRUE(OpenDff(dff, DstFile(2, Cat({Frte(0), frames})), kOutputNativeDsd));
-        EXPECT_EQ(dff.GetDuration(), 0.0);
-        EXPECT_TRUE(ReadAllBytes(dff, 1000) == c.interleaved);
-    }
-    {
-        // A plain "DSD " chunk before the "DST " chunk of a DST file is passed over.
-        const auto file = Form(Cat({Prop(Cat({Chnl(2), Cmpr("DST ")})), Chunk("DSD ", std::vector<uint8_t>(99, 1)),
-                                    Chunk("DST ", Cat({Frte(2), frames}))}));
+    // A frame count of 0: the frames still play, the duration is 0. A plain
+    // "DSD " chunk before the "DST " chunk of a DST file is passed over.
+    const Bytes good[] = {DstFile(2, Cat({Frte(0), frames})),
+                          Form(Cat({Prop(Cat({Chnl(2), Cmpr("DST ")})), Chunk("DSD ", Bytes(99, 1)),
+                                    Chunk("DST ", Cat({Frte(0), frames}))}))};
+    for (const Bytes& file : good) {
         CDSDFile dff;
         ASSERT_TRUE(OpenDff(dff, file, kOutputNativeDsd));
+        EXPECT_EQ(dff.GetDuration(), 0.0);
         EXPECT_TRUE(ReadAllBytes(dff, 1000) == c.interleaved);
     }
     const std::vector<std::pair<const char*, std::vector<uint8_t>>> bad = {
@@ -213,7 +189,7 @@ TEST(DsdiffDst, PadBytesOptionalAndPiecewiseReaders) {
                 auto* reader = new MemoryReader(file);
                 reader->maxRead = maxRead;
                 CDSDFile dff;
-                ASSERT_TRUE(dff.Open(reader, 1, kOutputNativeDsd, 0, dsftest::FileNameOfType(KW_T("dff"))));
+                ASSERT_TRUE(dff.Open(reader, 1, kOutputNativeDsd, 0, FileNameOfType(KW_T("dff"))));
                 EXPECT_EQ(dff.SourceFormat().Channels(), 2);
                 EXPECT_TRUE(ReadAllBytes(dff, 1000) == c.interleaved);
             }

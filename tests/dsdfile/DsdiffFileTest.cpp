@@ -2,19 +2,15 @@
 // form, seeking and duration.
 #include <gtest/gtest.h>
 
-#include <cmath>
-
-#include "tests/dsdfile/DsdiffTestSupport.h"
+#include "tests/dsdfile/DsdTestSupport.h"
 #include "tools/lib/DsdiffWriter.h"
-#include "tools/lib/DsfWriter.h"
 
-using namespace dfftest;
-using dsftest::OpenPath;
+using namespace dsdtest;
 
 namespace {
 
 // A small plain file around `audio` with the given PROP sub-chunks.
-std::vector<uint8_t> PlainFile(const std::vector<uint8_t>& props, const std::vector<uint8_t>& audio) {
+Bytes PlainFile(const Bytes& props, const Bytes& audio) {
     return Form(Cat({Chunk("FVER", Be(0x01050000, 4)), Prop(props), Chunk("DSD ", audio)}));
 }
 
@@ -39,49 +35,43 @@ TEST(DsdiffFile, SeekAndDuration) {
 }
 
 TEST(DsdiffFile, HeaderVariants) {
-    const std::vector<uint8_t> audio(1000, 0x96);
-    {
+    const Bytes audio(1000, 0x96);
+    auto tooLong = PlainFile(Cat({Chnl(2), Cmpr("DSD ")}), audio);
+    tooLong = Cat({{tooLong.begin(), tooLong.end() - 1012}, Chunk("DSD ", audio, 1 << 30)});
+    const struct {
+        const char* what;
+        Bytes file;
+        uint32_t rate;
+        uint16_t channels;
+        uint32_t mask;
+    } cases[] = {
         // No "FS  ": 2822400; no "CHNL": two channels, mask 0. Odd-sized
         // unknown chunks, top-level and inside PROP, are followed by a pad byte.
-        const auto file = Form(Cat({Chunk("COMT", Text("odd")), Prop(Cat({Chunk("XTRA", {1, 2, 3}), Cmpr("DSD ")})),
-                                    Chunk("DSD ", audio)}));
-        CDSDFile dff;
-        ASSERT_TRUE(OpenDff(dff, file, kOutputNativeDsd));
-        EXPECT_EQ(dff.SourceFormat().SampleRate(), 2822400u);
-        EXPECT_EQ(dff.SourceFormat().Channels(), 2);
-        EXPECT_EQ(dff.SourceFormat().ChannelMask(), 0u);
-        EXPECT_EQ(dff.DataLength(), 1000);
-    }
-    {
-        // "FS  " 5644800 after "CHNL" keeps the mask and recomputes the byte rate.
-        CDSDFile dff;
-        ASSERT_TRUE(OpenDff(dff, PlainFile(Cat({Chnl(6), Fs(5644800), Cmpr("DSD ")}), audio), 0));
-        EXPECT_EQ(dff.SourceFormat().SampleRate(), 5644800u);
-        EXPECT_EQ(dff.SourceFormat().AvgBytesPerSec(), 5644800u * 6 / 8);
-        EXPECT_EQ(dff.SourceFormat().ChannelMask(), 0x60Fu);
-        EXPECT_EQ(dff.OutputFormat().SampleRate(), 5644800u / 8);
-    }
-    {
+        {"defaults", Form(Cat({Chunk("COMT", Text("odd")), Prop(Cat({Chunk("XTRA", {1, 2, 3}), Cmpr("DSD ")})),
+                               Chunk("DSD ", audio)})), 2822400, 2, 0},
+        // "FS  " after "CHNL" keeps the mask and recomputes the byte rate.
+        {"FS after CHNL", PlainFile(Cat({Chnl(6), Fs(5644800), Cmpr("DSD ")}), audio), 5644800, 6, 0x60F},
         // A sound chunk larger than the file is cut at the file's end.
-        auto file = PlainFile(Cat({Chnl(2), Cmpr("DSD ")}), audio);
-        file = Cat({{file.begin(), file.end() - 1012}, Chunk("DSD ", audio, 1 << 30)});
-        CDSDFile dff;
-        ASSERT_TRUE(OpenDff(dff, file, kOutputNativeDsd));
-        EXPECT_EQ(dff.DataLength(), 1000);
-        EXPECT_EQ(dff.DataStart() + dff.DataLength(), int64_t(file.size()));
-    }
-    {
+        {"sound chunk too long", tooLong, 2822400, 2, 0x3},
         // A "DST " chunk before the "DSD " chunk of a plain file is passed over.
-        const auto file = Form(Cat({Prop(Cat({Chnl(1), Cmpr("DSD ")})), Chunk("DST ", Frte(1)), Chunk("DSD ", audio)}));
+        {"DST chunk first", Form(Cat({Prop(Cat({Chnl(1), Cmpr("DSD ")})), Chunk("DST ", Frte(1)), Chunk("DSD ", audio)})),
+         2822400, 1, 0x4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         CDSDFile dff;
-        ASSERT_TRUE(OpenDff(dff, file, kOutputNativeDsd));
+        ASSERT_TRUE(OpenDff(dff, c.file, kOutputNativeDsd));
+        EXPECT_EQ(dff.SourceFormat().SampleRate(), c.rate);
+        EXPECT_EQ(dff.SourceFormat().AvgBytesPerSec(), c.rate * c.channels / 8);
+        EXPECT_EQ(dff.SourceFormat().Channels(), c.channels);
+        EXPECT_EQ(dff.SourceFormat().ChannelMask(), c.mask);
         EXPECT_EQ(dff.DataLength(), 1000);
-        EXPECT_EQ(ReadAllBytes(dff, 100), audio);
+        EXPECT_EQ(dff.DataStart() + dff.DataLength(), int64_t(c.file.size()));
+        EXPECT_EQ(ReadAllBytes(dff, 100).size(), 1000u / c.channels * c.channels);
     }
     // Only "dff" selects the parser.
     CDSDFile other;
-    EXPECT_FALSE(other.Open(new MemoryReader(PlainFile(Cmpr("DSD "), audio)), 1, 0, 0,
-                            dsftest::FileNameOfType(KW_T("DFF"))));
+    EXPECT_FALSE(OpenBytes(other, PlainFile(Cmpr("DSD "), audio), 0, KW_T("DFF")));
 }
 
 TEST(DsdiffFile, RefusesWhatItCannotPlay) {
@@ -121,25 +111,18 @@ TEST(DsdiffFile, RefusesWhatItCannotPlay) {
 }
 
 TEST(DsdiffFile, RealFiles) {
-    using dsftest::TestDataPath;
     // (empty10ms.dff's bytes and its PCM against the DSF are checked end to end.)
-    {
-        CDSDFile dff;
-        ASSERT_TRUE(OpenPath(dff, TestDataPath("empty10ms.dff"), kOutputNativeDsd, KW_T("dff")));
-        EXPECT_EQ(dff.DataLength(), 7056);
-        EXPECT_DOUBLE_EQ(dff.GetDuration(), 10.0);
-    }
-    {
-        CDSDFile dff;
-        ASSERT_TRUE(OpenPath(dff, TestDataPath("5644800-2ch-s01-silence.dff"), kOutputPackedDsdA, KW_T("dff")));
-        EXPECT_EQ(dff.SourceFormat().SampleRate(), 5644800u);
-        EXPECT_DOUBLE_EQ(dff.GetDuration(), 10.0);
-        EXPECT_EQ(ReadAllBytes(dff, 1000).size(), 14112u / 2 * 8);
-    }
+    CDSDFile dff;
+    ASSERT_TRUE(OpenPath(dff, TestDataPath("empty10ms.dff"), kOutputNativeDsd, KW_T("dff")));
+    EXPECT_EQ(dff.DataLength(), 7056);
+    EXPECT_DOUBLE_EQ(dff.GetDuration(), 10.0);
+    ASSERT_TRUE(OpenPath(dff, TestDataPath("5644800-2ch-s01-silence.dff"), kOutputPackedDsdA, KW_T("dff")));
+    EXPECT_EQ(dff.SourceFormat().SampleRate(), 5644800u);
+    EXPECT_DOUBLE_EQ(dff.GetDuration(), 10.0);
+    EXPECT_EQ(ReadAllBytes(dff, 1000).size(), 14112u / 2 * 8);
     // No audio bytes; a DST chunk without frames.
-    CDSDFile empty, dst;
-    EXPECT_FALSE(OpenPath(empty, TestDataPath("2822400-1ch-0s-silence.dff"), kOutputNativeDsd, KW_T("dff")));
-    EXPECT_FALSE(OpenPath(dst, TestDataPath("5644800-2ch-s01-silence-dst.dff"), kOutputNativeDsd, KW_T("dff")));
+    for (const char* name : {"2822400-1ch-0s-silence.dff", "5644800-2ch-s01-silence-dst.dff"})
+        EXPECT_FALSE(OpenPath(dff, TestDataPath(name), kOutputNativeDsd, KW_T("dff"))) << name;
 }
 
 }  // namespace

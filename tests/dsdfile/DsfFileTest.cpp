@@ -1,29 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
-#include <memory>
-#include <vector>
+#include <tuple>
 
-#include "dsdfile/CDSDFile.h"
-#include "tests/dsdfile/DsfTestSupport.h"
+#include "tests/dsdfile/DsdTestSupport.h"
 
-using namespace dsftest;
+using namespace dsdtest;
 
 namespace {
 
-// Opens `bytes` as a DSF through an owned in-memory reader.
-bool OpenBytes(CDSDFile& file, std::vector<uint8_t> bytes, uint32_t modes, int32_t highest = 0,
-               MemoryReader** readerOut = nullptr) {
-    auto* reader = new MemoryReader(std::move(bytes));
-    if (readerOut) *readerOut = reader;
-    return file.Open(reader, 1, modes, highest, FileNameOfType(KW_T("dsf")));
-}
-
 // The audio of a DSF's data window interleaved by frame: whole groups only,
 // trailing zero padding of the final group removed.
-std::vector<uint8_t> ExpectedNative(const std::vector<uint8_t>& audio, size_t channels, size_t block) {
-    std::vector<uint8_t> out;
+Bytes ExpectedNative(const Bytes& audio, size_t channels, size_t block) {
+    Bytes out;
     const size_t group = channels * block;
     for (size_t start = 0; start + group <= audio.size(); start += group) {
         size_t frames = block;
@@ -36,215 +25,158 @@ std::vector<uint8_t> ExpectedNative(const std::vector<uint8_t>& audio, size_t ch
     return out;
 }
 
+DsfImage Image(uint32_t channels, uint32_t block, size_t perChannel) {
+    DsfImage image;
+    image.channels = channels;
+    image.blockSize = block;
+    image.channelData = PatternData(channels, perChannel);
+    return image;
+}
+
 }  // namespace
 
 TEST(DsfFile, RealFilesOpenAndDeliverTheirAudioInFrameOrder) {
-    const struct {
-        const char* name;
-        uint16_t channels;
-        uint32_t rate;
-        int64_t dataLength;
-    } files[] = {{"2822400-1ch-0s-silence.dsf", 1, 2822400, 4096},
-                 {"5644800-2ch-s01-silence.dsf", 2, 5644800, 112896},
-                 {"empty10ms.dsf", 2, 2822400, 8192},
-                 {"with-id3.dsf", 1, 2822400, 0}};
-    for (const auto& f : files) {
-        SCOPED_TRACE(f.name);
+    const std::tuple<const char*, uint16_t, uint32_t, int64_t> files[] = {
+        {"2822400-1ch-0s-silence.dsf", 1, 2822400, 4096}, {"5644800-2ch-s01-silence.dsf", 2, 5644800, 112896},
+        {"empty10ms.dsf", 2, 2822400, 8192}, {"with-id3.dsf", 1, 2822400, 0}};
+    for (const auto& [name, channels, rate, dataLength] : files) {
+        SCOPED_TRACE(name);
         CDSDFile file;
-        ASSERT_TRUE(OpenPath(file, TestDataPath(f.name), kOutputNativeDsd));
-        EXPECT_EQ(file.SourceFormat().Channels(), f.channels);
-        EXPECT_EQ(file.SourceFormat().SampleRate(), f.rate);
-        EXPECT_EQ(file.DataStart(), 92);
-        EXPECT_EQ(file.DataLength(), f.dataLength);
-        EXPECT_EQ(std::memcmp(file.DsfHeader(), "DSD ", 4), 0);
+        ASSERT_TRUE(OpenPath(file, TestDataPath(name), kOutputNativeDsd));
+        EXPECT_EQ(file.SourceFormat().Channels(), channels);
+        EXPECT_EQ(file.OutputFormat().SampleRate(), rate / 8);
         EXPECT_EQ(file.OutputFormat().SubType(), kGuidDsdLsbFirst);
-        EXPECT_EQ(file.OutputFormat().SampleRate(), f.rate / 8);
-        EXPECT_NEAR(file.GetDuration(), f.dataLength * 1000.0 / (f.rate / 8 * f.channels), 1e-9);
-
-        const auto bytes = ReadFile(TestDataPath(f.name));
-        const std::vector<uint8_t> audio(bytes.begin() + 92, bytes.begin() + 92 + f.dataLength);
-        EXPECT_EQ(ReadAllBytes(file, 4096), ExpectedNative(audio, f.channels, 4096));
+        EXPECT_EQ(file.DataStart(), 92);
+        EXPECT_EQ(file.DataLength(), dataLength);
+        EXPECT_NEAR(file.GetDuration(), dataLength * 1000.0 / (rate / 8 * channels), 1e-9);
+        const auto bytes = ReadBytes(TestDataPath(name));
+        EXPECT_EQ(ReadAllBytes(file, 4096), ExpectedNative(Bytes(bytes.begin() + 92, bytes.begin() + 92 + dataLength),
+                                                           channels, 4096));
     }
-    // The padding of empty10ms holds silence bytes, so its one group is whole.
+    // The padding of empty10ms holds silence bytes, so its one group is whole;
+    // with-id3.dsf carries its tag at the metadata offset.
     CDSDFile file;
     ASSERT_TRUE(OpenPath(file, TestDataPath("empty10ms.dsf"), kOutputNativeDsd));
     EXPECT_EQ(ReadAllBytes(file, 5000).size(), 8192u);
-    // with-id3.dsf carries its tag at the metadata offset.
     ASSERT_TRUE(OpenPath(file, TestDataPath("with-id3.dsf"), 0));
     EXPECT_EQ(file.MetadataOffset(), 92u);
 }
 
-TEST(DsfFile, NativeDeliveryBlockGroupsAndTrailingPadding) {
-    DsfImage image;
-    image.blockSize = 256;
-    image.channelData = PatternData(2, 256 * 3);
+TEST(DsfFile, NativeDeliveryBlockGroupsTrailingPaddingAndPiecewiseReads) {
+    DsfImage image = Image(2, 256, 256 * 3);
     // Channel 0 ends in 100 zero bytes, channel 1 in 40: B - 100 frames remain.
-    for (size_t k = 256 * 3 - 100; k < 256 * 3; ++k) image.channelData[0][k] = 0;
-    for (size_t k = 256 * 3 - 40; k < 256 * 3; ++k) image.channelData[1][k] = 0;
+    std::fill(image.channelData[0].end() - 100, image.channelData[0].end(), 0);
+    std::fill(image.channelData[1].end() - 40, image.channelData[1].end(), 0);
     const auto bytes = image.Build();
-
     CDSDFile file;
     ASSERT_TRUE(OpenBytes(file, bytes, kOutputNativeDsd));
-    std::vector<uint8_t> out(1024 * 2);
+    Bytes out(1024 * 2);
     // Less than one group: what was asked, the rest of the group kept for later.
     EXPECT_EQ(file.ReadSamples(out.data(), 255), 510u);
-    EXPECT_EQ(out[0], image.channelData[0][0]);
-    EXPECT_EQ(out[1], image.channelData[1][0]);
     EXPECT_EQ(file.ReadSamples(out.data(), 1), 2u);
     EXPECT_EQ(out[1], image.channelData[1][255]);
-    // The second group and the last one without its padding.
     EXPECT_EQ(file.ReadSamples(out.data(), 1024), 512u + 2u * (256 - 100));
     EXPECT_EQ(file.ReadSamples(out.data(), 1024), 0u);
-
     // A reader that delivers one byte per call gives the same bytes.
     MemoryReader* reader = nullptr;
-    ASSERT_TRUE(OpenBytes(file, bytes, kOutputNativeDsd, 0, &reader));
+    ASSERT_TRUE(OpenBytes(file, bytes, kOutputNativeDsd, KW_T("dsf"), 0, &reader));
     reader->maxRead = 1;
-    const std::vector<uint8_t> audio(bytes.begin() + 92, bytes.end());
-    EXPECT_EQ(ReadAllBytes(file, 256), ExpectedNative(audio, 2, 256));
-
-    // A partial last group is dropped.
-    auto cut = bytes;
-    cut.resize(cut.size() - 10);
-    ASSERT_TRUE(OpenBytes(file, cut, kOutputNativeDsd));
+    EXPECT_EQ(ReadAllBytes(file, 256), ExpectedNative(Bytes(bytes.begin() + 92, bytes.end()), 2, 256));
+    // A partial last group is dropped; 40 channels pass straight through.
+    ASSERT_TRUE(OpenBytes(file, Bytes(bytes.begin(), bytes.end() - 10), kOutputNativeDsd));
     EXPECT_EQ(ReadAllBytes(file, 256).size(), 2u * 2 * 256);
-}
-
-TEST(DsfFile, ManyChannelsPassStraightThrough) {
-    DsfImage image;
-    image.channels = 40;
-    image.blockSize = 16;
-    image.channelData = PatternData(40, 16);
-    CDSDFile file;
+    image = Image(40, 16, 16);
     ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd));
-    std::vector<uint8_t> out(40 * 16);
     ASSERT_EQ(file.ReadSamples(out.data(), 16), 40u * 16);
     for (size_t c = 0; c < 40; ++c) EXPECT_EQ(out[5 * 40 + c], image.channelData[c][5]) << c;
 }
 
 TEST(DsfFile, PackedDeliveryReversesBitsAndPairsBytes) {
-    DsfImage image;
-    image.blockSize = 8;
-    image.channelData = {{0x01, 0x80, 0xFF, 0x00, 1, 2, 3, 4}, {0x80, 0x01, 0x0F, 0xF0, 5, 6, 7, 8}};
+    DsfImage image = Image(2, 8, 8);
+    image.channelData[0][0] = 0x01;
+    image.channelData[0][1] = 0x80;
     CDSDFile file;
     ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputPackedDsdA));
-    const CAudioFormat& out = file.OutputFormat();
-    EXPECT_TRUE(out.IsPackedDsd());
-    EXPECT_EQ(out.SubType(), kGuidPackedDsdA);
-    EXPECT_EQ(out.SampleRate(), 2822400u / 16);
-    EXPECT_EQ(out.BitsPerSample(), 64);
+    EXPECT_EQ(file.OutputFormat().SubType(), kGuidPackedDsdA);
+    EXPECT_EQ(file.OutputFormat().SampleRate(), 2822400u / 16);
+    EXPECT_EQ(file.OutputFormat().BitsPerSample(), 64);
     std::vector<double> samples(2 * 8, -1.0);
     ASSERT_EQ(file.ReadSamples(samples.data(), 3), 3u * 2 * 8);  // fewer than B / 2 frames
     ASSERT_EQ(file.ReadSamples(samples.data() + 6, 4), 1u * 2 * 8);
     // Bytes 0x01, 0x80 reverse to 0x80, 0x01 (the formula itself is checked end to end).
     EXPECT_EQ(samples[0], (0x80 * 256 + 0x01) * std::ldexp(1.0, -23));
-
     ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputPackedDsdA | kOutputPackedDsdB));
     EXPECT_EQ(file.OutputFormat().SubType(), kGuidPackedDsdB);
 }
 
 TEST(DsfFile, OutputChoiceFollowsModesAndHighestRate) {
-    DsfImage image;
-    image.blockSize = 16;
-    image.channelData = PatternData(2, 16);
-    CDSDFile file;
-
-    image.rate = 5644800;
-    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd, 2822400));
-    EXPECT_FALSE(file.OutputFormat().IsExtensible());
-    EXPECT_EQ(file.OutputFormat().FormatTag(), kFormatTagIeeeFloat);
-    EXPECT_EQ(file.OutputFormat().SampleRate(), 705600u);
-    EXPECT_EQ(file.OutputFormat().BitsPerSample(), 64);
-    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd, 5644800));
-    EXPECT_TRUE(file.OutputFormat().IsNativeDsd());
-    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd | kOutputPackedDsdA, 2822400));
-    EXPECT_FALSE(file.OutputFormat().IsPackedDsd());
-
-    // Packed DSD only at the three standard rates.
-    image.rate = 3072000;
-    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputPackedDsdA));
-    EXPECT_EQ(file.OutputFormat().FormatTag(), kFormatTagIeeeFloat);
-    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputPackedDsdA | kOutputNativeDsd));
-    EXPECT_TRUE(file.OutputFormat().IsNativeDsd());
-    image.rate = 11289600;
-    ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputPackedDsdB));
-    EXPECT_EQ(file.OutputFormat().SampleRate(), 705600u);
+    enum Out { kPcm, kNative, kPacked };
+    const struct {
+        uint32_t rate, modes;
+        int32_t highest;
+        Out expected;
+    } cases[] = {{5644800, kOutputNativeDsd, 2822400, kPcm},
+                 {5644800, kOutputNativeDsd, 5644800, kNative},
+                 {5644800, kOutputNativeDsd | kOutputPackedDsdA, 2822400, kPcm},
+                 {3072000, kOutputPackedDsdA, 0, kPcm},  // packed DSD only at the three standard rates
+                 {3072000, kOutputPackedDsdA | kOutputNativeDsd, 0, kNative},
+                 {11289600, kOutputPackedDsdB, 0, kPacked}};
+    for (const auto& c : cases) {
+        DsfImage image = Image(2, 16, 16);
+        image.rate = c.rate;
+        CDSDFile file;
+        ASSERT_TRUE(OpenBytes(file, image.Build(), c.modes, KW_T("dsf"), c.highest));
+        const CAudioFormat& out = file.OutputFormat();
+        SCOPED_TRACE(testing::Message() << c.rate << " " << c.modes);
+        EXPECT_EQ(out.IsNativeDsd(), c.expected == kNative);
+        EXPECT_EQ(out.IsPackedDsd(), c.expected == kPacked);
+        if (c.expected == kPacked) {
+            EXPECT_EQ(out.SampleRate(), c.rate / 16);
+        }
+        if (c.expected == kPcm) {
+            EXPECT_FALSE(out.IsExtensible());
+            EXPECT_EQ(out.FormatTag(), kFormatTagIeeeFloat);
+            EXPECT_EQ(out.SampleRate(), std::min(c.rate / 8, 705600u));
+        }
+    }
 }
 
-TEST(DsfFile, PcmOutputDeliversDoublesPerFrame) {
-    DsfImage image;
-    image.blockSize = 64;
-    image.channelData = PatternData(2, 128);
+TEST(DsfFile, PcmOutputSeekAndClose) {
     CDSDFile file;
     file.SetAdd6dB(true);
-    ASSERT_TRUE(OpenBytes(file, image.Build(), 0));
-    EXPECT_TRUE(file.Add6dB());
+    MemoryReader* reader = nullptr;
+    ASSERT_TRUE(OpenBytes(file, Image(2, 64, 64 * 20).Build(), 0, KW_T("dsf"), 0, &reader));
     EXPECT_EQ(file.OutputFormat().SampleRate(), 352800u);
     // A seek restarts the converters: the same position gives the same values.
     std::vector<double> samples(2 * 64, 1e300);
     ASSERT_EQ(file.ReadSamples(samples.data(), 64), 64u * 2 * 8);
     const std::vector<double> first = samples;
     ASSERT_EQ(file.ReadSamples(samples.data(), 64), 64u * 2 * 8);
-    EXPECT_TRUE(file.Seek(0));
+    // Start, negative and NaN times go to the first group; past the end, nothing.
+    for (double start : {0.0, -5.0, std::nan("")}) {
+        ASSERT_TRUE(file.Seek(1.0));
+        ASSERT_TRUE(file.Seek(start));
+        EXPECT_EQ(reader->GetPosition(), 92) << start;
+    }
     ASSERT_EQ(file.ReadSamples(samples.data(), 64), 64u * 2 * 8);
     EXPECT_EQ(samples, first);
+    ASSERT_TRUE(file.Seek(1e300));
+    EXPECT_EQ(file.ReadSamples(samples.data(), 64), 0u);
+    reader->SetOpen(false);
+    EXPECT_FALSE(file.Seek(0));
     EXPECT_TRUE(file.Close());
     EXPECT_EQ(file.ReadSamples(samples.data(), 64), 0u);
     EXPECT_TRUE(file.Add6dB());  // survives Close
 }
 
-TEST(DsfFile, SeekPlacesTheReaderOnAGroupBoundary) {
-    DsfImage image;
-    image.blockSize = 4096;
-    image.channelData = PatternData(2, 4096 * 20);
-    const auto bytes = image.Build();
-    CDSDFile file;
-    MemoryReader* reader = nullptr;
-    ASSERT_TRUE(OpenBytes(file, bytes, kOutputNativeDsd, 0, &reader));
-    EXPECT_EQ(reader->GetPosition(), 92);
-
-    // 100 ms at 705600 bytes per second is byte 70560, group 8 (65536); the
-    // bytes from there are checked end to end.
-    ASSERT_TRUE(file.Seek(100.0));
-    EXPECT_EQ(reader->GetPosition(), 92 + 65536);
-    std::vector<uint8_t> out(2 * 4096);
-    for (double start : {0.0, -5.0, std::nan("")}) {
-        ASSERT_TRUE(file.Seek(100.0));
-        ASSERT_TRUE(file.Seek(start));
-        EXPECT_EQ(reader->GetPosition(), 92) << start;
-    }
-    ASSERT_TRUE(file.Seek(1e300));
-    EXPECT_EQ(file.ReadSamples(out.data(), 4096), 0u);
-
-    reader->SetOpen(false);
-    EXPECT_FALSE(file.Seek(0));
-    EXPECT_EQ(file.ReadSamples(out.data(), 4096), 0u);
-}
-
-TEST(DsfFile, DurationFromDataLengthAndRate) {
-    DsfImage image;
-    image.channelData = PatternData(2, 4096);
-    image.dataChunkSizeOverride = 705600000 + 12;
-    auto bytes = image.Build();
-    // A large file without the memory: the reader reports the full size.
-    auto* reader = new MemoryReader(bytes, 92 + 705600000);
-    CDSDFile file;
-    ASSERT_TRUE(file.Open(reader, 1, kOutputNativeDsd, 0, FileNameOfType(KW_T("dsf"))));
-    EXPECT_EQ(file.GetDuration(), 1000000.0);
-}
-
 TEST(DsfFile, HeaderVariants) {
-    DsfImage image;
-    image.blockSize = 16;
-    image.channelData = PatternData(2, 32);
+    DsfImage image = Image(2, 16, 32);
     CDSDFile file;
-
     // A fmt chunk of 60 bytes: 8 bytes are skipped before the data header.
     image.fmtChunkSize = 60;
     ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd));
     EXPECT_EQ(file.DataStart(), 100);
     image.fmtChunkSize = 52;
-
     // A data chunk claiming more than the file is cut at the file's end.
     image.dataChunkSizeOverride = 1 << 30;
     ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd));
@@ -252,87 +184,73 @@ TEST(DsfFile, HeaderVariants) {
     image.dataChunkSizeOverride = 5;  // below its own header: no audio
     ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd));
     EXPECT_EQ(file.DataLength(), 0);
-    image.dataChunkSizeOverride = -1;
-
+    // The duration comes from the data length and rate (a large virtual file).
+    image.dataChunkSizeOverride = 705600000 + 12;
+    ASSERT_TRUE(file.Open(new MemoryReader(image.Build(), 92 + 705600000), 1, kOutputNativeDsd, 0,
+                          FileNameOfType(KW_T("dsf"))));
+    EXPECT_EQ(file.GetDuration(), 1000000.0);
     // Block size 0 or 1: the data is read byte-interleaved.
     for (uint32_t block : {0u, 1u}) {
-        image.blockSize = block;
-        image.channelData = {{1, 2, 3, 4}, {5, 6, 7, 8}};
-        const auto bytes = image.Build();
+        const auto bytes = Image(2, block, 4).Build();
         ASSERT_TRUE(OpenBytes(file, bytes, kOutputNativeDsd));
-        std::vector<uint8_t> out(8);
-        ASSERT_EQ(file.ReadSamples(out.data(), 4), 8u);
-        EXPECT_EQ(out, std::vector<uint8_t>(bytes.begin() + 92, bytes.end()));
+        EXPECT_EQ(ReadAllBytes(file, 4), Bytes(bytes.begin() + 92, bytes.end()));
     }
 }
 
 TEST(DsfFile, RefusesWhatItCannotPlay) {
-    DsfImage good;
-    good.blockSize = 16;
-    good.channelData = PatternData(2, 32);
+    const DsfImage good = Image(2, 16, 32);
     CDSDFile file;
-    std::vector<uint8_t> out(1 << 16);
-
+    Bytes out(1 << 16);
     // Wrong or missing file type, reader missing or closed.
-    auto* reader = new MemoryReader(good.Build());
-    EXPECT_FALSE(file.Open(reader, 1, kOutputNativeDsd, 0, FileNameOfType(KW_T("DSF"))));
-    EXPECT_FALSE(file.Open(new MemoryReader(good.Build()), 1, 0, 0, FileNameOfType(nullptr)));
+    for (const KwChar* type : {KW_T("DSF"), static_cast<const KwChar*>(nullptr), KW_T("dff"), KW_T("sacd")})
+        EXPECT_FALSE(OpenBytes(file, good.Build(), kOutputNativeDsd, type));
     EXPECT_FALSE(file.Open(nullptr, 1, 0, 0, FileNameOfType(KW_T("dsf"))));
-    reader = new MemoryReader(good.Build());
+    auto* reader = new MemoryReader(good.Build());
     reader->SetOpen(false);
     EXPECT_FALSE(file.Open(reader, 1, 0, 0, FileNameOfType(KW_T("dsf"))));
     EXPECT_EQ(file.ReadSamples(out.data(), 16), 0u);
-    EXPECT_FALSE(file.Open(new MemoryReader(good.Build()), 1, 0, 0, FileNameOfType(KW_T("dff"))));
-    EXPECT_FALSE(file.Open(new MemoryReader(good.Build()), 1, 0, 0, FileNameOfType(KW_T("sacd"))));
 
-    const auto hostile = [&](auto change) {
+    const std::pair<void (*)(DsfImage&), bool> hostile[] = {
+        {[](DsfImage& i) { i.channels = 0; }, false},
+        {[](DsfImage& i) { i.channels = 65; }, false},
+        {[](DsfImage& i) { i.channels = 64; }, true},
+        {[](DsfImage& i) { i.rate = 0; }, false},
+        {[](DsfImage& i) { i.bits = 0; }, false},
+        {[](DsfImage& i) { i.bits = 65; }, false},
+        {[](DsfImage& i) { i.blockSizeFieldOverride = 0xFFFFFFFF; }, false},
+        {[](DsfImage& i) { i.blockSizeFieldOverride = 0x80000000; }, false},
+        {[](DsfImage& i) { i.fmtChunkSize = 40; }, false},
+        {[](DsfImage& i) { i.fmtChunkSize = UINT64_MAX; }, false}};
+    for (size_t i = 0; i < std::size(hostile); ++i) {
         DsfImage image = good;
-        change(image);
-        return OpenBytes(file, image.Build(), kOutputNativeDsd);
-    };
-    EXPECT_FALSE(hostile([](DsfImage& i) { i.channels = 0; }));
-    EXPECT_FALSE(hostile([](DsfImage& i) { i.channels = 65; }));
-    EXPECT_FALSE(hostile([](DsfImage& i) { i.rate = 0; }));
-    EXPECT_FALSE(hostile([](DsfImage& i) { i.bits = 0; }));
-    EXPECT_FALSE(hostile([](DsfImage& i) { i.bits = 65; }));
-    EXPECT_FALSE(hostile([](DsfImage& i) { i.blockSizeFieldOverride = 0xFFFFFFFF; }));
-    EXPECT_FALSE(hostile([](DsfImage& i) { i.blockSizeFieldOverride = 0x80000000; }));
-    EXPECT_FALSE(hostile([](DsfImage& i) { i.fmtChunkSize = 40; }));
-    EXPECT_FALSE(hostile([](DsfImage& i) { i.fmtChunkSize = UINT64_MAX; }));
-    EXPECT_TRUE(hostile([](DsfImage& i) { i.channels = 64; }));
-
+        hostile[i].first(image);
+        EXPECT_EQ(OpenBytes(file, image.Build(), kOutputNativeDsd), hostile[i].second) << i;
+    }
     // Every truncation of a valid file either fails to open or reads to an end.
     const auto bytes = good.Build();
-    for (size_t size = 0; size <= bytes.size(); ++size) {
-        const std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + size);
+    for (size_t size = 0; size <= bytes.size(); ++size)
         for (uint32_t modes : {kOutputNativeDsd, kOutputPackedDsdA}) {
-            if (!OpenBytes(file, cut, modes)) continue;
+            if (!OpenBytes(file, Bytes(bytes.begin(), bytes.begin() + size), modes)) continue;
             int reads = 0;
             while (file.ReadSamples(out.data(), 64) > 0) ASSERT_LT(++reads, 10);
-            EXPECT_GE(file.GetDuration(), 0.0);
         }
-    }
 }
 
 TEST(DsfFile, EightBitSourcesNeverOverrunTheCallersFrames) {
-    DsfImage image;
+    DsfImage image = Image(2, 64, 64);
     image.bits = 8;
-    image.blockSize = 64;
-    image.channelData = PatternData(2, 64);
     CDSDFile file;
     ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd));
-    std::vector<uint8_t> out(2 * 64);
+    Bytes out(2 * 64);
     // 8 frames would be one group's worth of 8-bit bytes but only 8 output frames.
     EXPECT_EQ(file.ReadSamples(out.data(), 8), 16u);
     EXPECT_EQ(file.ReadSamples(out.data(), 64), 112u);
-
     // Byte-interleaved (block size 0): every output form stays within 4 frames.
-    image.channels = 1;
-    image.blockSize = 0;
-    image.channelData = PatternData(1, 256);
+    image = Image(1, 0, 256);
+    image.bits = 8;
     for (uint32_t modes : {kOutputPackedDsdA, kOutputNativeDsd, 0u}) {
         ASSERT_TRUE(OpenBytes(file, image.Build(), modes));
-        std::vector<uint8_t> frames(4 * file.OutputFormat().BlockAlign());
+        Bytes frames(4 * file.OutputFormat().BlockAlign());
         const uint32_t got = file.ReadSamples(frames.data(), 4);
         EXPECT_GT(got, 0u);
         EXPECT_LE(got, frames.size());

@@ -1,174 +1,95 @@
+// Writing the ID3v2 tag of a DSF through the reader: replace, append, remove,
+// and refusals that leave the bytes alone. (Real files on disk, read back by an
+// independent tag reader, are covered by the tag tests.)
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <string>
-#include <vector>
+#include "tests/dsdfile/DsdTestSupport.h"
 
-#include "dsdfile/CDSDFile.h"
-#include "host/common/KwFileReader.h"
-#include "tests/dsdfile/DsfTestSupport.h"
-
-using namespace dsftest;
-namespace fs = std::filesystem;
+using namespace dsdtest;
 
 namespace {
 
-class DsfSaveTag : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("dsdfile-savetag-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    // A writable copy of `bytes` opened as a DSF for file information (output modes 0).
-    fs::path Copy(const std::vector<uint8_t>& bytes, const char* name = "file.dsf") {
-        const fs::path path = dir_ / name;
-        WriteFile(path, bytes);
-        return path;
-    }
-    bool Open(CDSDFile& file, const fs::path& path) {
-        auto* reader = new KwFileReader(KwFromUtf8(path.string()));
-        if (!reader->Open()) {
-            KwDestroy(reader);
-            return false;
-        }
-        return file.Open(reader, 1, 0, 0, FileNameOfType(KW_T("dsf")));
-    }
-
-    fs::path dir_;
-};
-
-std::vector<uint8_t> Tag(size_t size, uint8_t fill) {
-    std::vector<uint8_t> tag = {'I', 'D', '3', 4, 0, 0, 0, 0, 0, 0};
+Bytes Tag(size_t size, uint8_t fill) {
+    Bytes tag = {'I', 'D', '3', 4, 0, 0, 0, 0, 0, 0};
     tag.resize(size, fill);
     return tag;
 }
 
-}  // namespace
-
-TEST_F(DsfSaveTag, ReplacesAppendsAndRemoves) {
-    // Replace the tag of a real file.
-    const auto original = ReadFile(TestDataPath("with-id3.dsf"));
-    fs::path path = Copy(original);
-    {
-        CDSDFile file;
-        ASSERT_TRUE(Open(file, path));
-        const auto tag = Tag(300, 0xAB);
-        ASSERT_TRUE(file.SaveTag(tag.data(), tag.size()));
-        EXPECT_EQ(file.MetadataOffset(), 92u);
-    }
-    auto bytes = ReadFile(path);
-    ASSERT_EQ(bytes.size(), 92u + 300);
-    EXPECT_TRUE(std::equal(original.begin() + 28, original.begin() + 92, bytes.begin() + 28));
-    EXPECT_EQ(GetLe(bytes.data() + 12, 8), bytes.size());
-    EXPECT_EQ(GetLe(bytes.data() + 20, 8), 92u);
-    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 92, bytes.end()), Tag(300, 0xAB));
-
-    // Remove it: cut at the tag, metadata offset 0, new total size.
-    {
-        CDSDFile file;
-        ASSERT_TRUE(Open(file, path));
-        ASSERT_TRUE(file.SaveTag(nullptr, 0));
-        EXPECT_EQ(file.MetadataOffset(), 0u);
-    }
-    bytes = ReadFile(path);
-    ASSERT_EQ(bytes.size(), 92u);
-    EXPECT_EQ(GetLe(bytes.data() + 12, 8), 92u);
-    EXPECT_EQ(GetLe(bytes.data() + 20, 8), 0u);
-
-    // Append to a file without a tag; the audio stays as it was.
-    const auto plain = ReadFile(TestDataPath("without-id3.dsf"));
-    path = Copy(plain, "plain.dsf");
-    {
-        CDSDFile file;
-        ASSERT_TRUE(Open(file, path));
-        const auto tag = Tag(50, 0x11);
-        ASSERT_TRUE(file.SaveTag(tag.data(), tag.size()));
-        EXPECT_EQ(file.DataStart(), 92);
-        EXPECT_EQ(file.DataLength(), 4096);
-    }
-    bytes = ReadFile(path);
-    ASSERT_EQ(bytes.size(), plain.size() + 50);
-    EXPECT_TRUE(std::equal(plain.begin() + 28, plain.end(), bytes.begin() + 28));
-    EXPECT_EQ(GetLe(bytes.data() + 20, 8), plain.size());
-    EXPECT_EQ(GetLe(bytes.data() + 12, 8), plain.size() + 50);
+// Opens `bytes` for file information (output modes 0) through `reader`.
+MemoryReader* OpenForInfo(CDSDFile& file, Bytes bytes) {
+    auto* reader = new MemoryReader(std::move(bytes));
+    EXPECT_TRUE(file.Open(reader, 1, 0, 0, FileNameOfType(KW_T("dsf"))));
+    return reader;
 }
 
-TEST_F(DsfSaveTag, OffsetAtOrBeyondTheEndAppends) {
-    DsfImage image;
-    image.blockSize = 16;
-    image.channelData = PatternData(2, 16);
-    image.metadataOffsetOverride = 1 << 20;
-    const auto original = image.Build();
-    const fs::path path = Copy(original);
-    CDSDFile file;
-    ASSERT_TRUE(Open(file, path));
-    const auto tag = Tag(20, 0x22);
-    ASSERT_TRUE(file.SaveTag(tag.data(), tag.size()));
-    const auto bytes = ReadFile(path);
-    ASSERT_EQ(bytes.size(), original.size() + 20);
-    EXPECT_EQ(GetLe(bytes.data() + 20, 8), original.size());
+TEST(DsfSaveTag, ReplacesAppendsAndRemoves) {
+    const auto withTag = ReadBytes(TestDataPath("with-id3.dsf"));
+    const auto plain = ReadBytes(TestDataPath("without-id3.dsf"));
+    DsfImage beyond;  // a metadata offset beyond the end appends
+    beyond.blockSize = 16;
+    beyond.channelData = PatternData(2, 16);
+    beyond.metadataOffsetOverride = 1 << 20;
+    const struct {
+        Bytes original;
+        size_t tagSize;
+        uint64_t audioEnd;  // where the tag goes
+    } cases[] = {{withTag, 300, 92}, {withTag, 0, 92}, {plain, 50, plain.size()}, {beyond.Build(), 20, 92 + 32}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.original.size());
+        CDSDFile file;
+        MemoryReader* reader = OpenForInfo(file, c.original);
+        const auto tag = Tag(c.tagSize, 0xAB);
+        ASSERT_TRUE(file.SaveTag(c.tagSize ? tag.data() : nullptr, c.tagSize));
+        EXPECT_EQ(file.MetadataOffset(), c.tagSize ? c.audioEnd : 0);
+        const Bytes& bytes = reader->bytes_;
+        ASSERT_EQ(bytes.size(), c.audioEnd + c.tagSize);
+        EXPECT_TRUE(std::equal(bytes.begin() + 28, bytes.begin() + c.audioEnd, c.original.begin() + 28));
+        EXPECT_EQ(GetLe(bytes.data() + 12), bytes.size());
+        EXPECT_EQ(GetLe(bytes.data() + 20), c.tagSize ? c.audioEnd : 0);
+        EXPECT_EQ(Bytes(bytes.begin() + c.audioEnd, bytes.end()), c.tagSize ? tag : Bytes());
+    }
 }
 
-TEST_F(DsfSaveTag, DamagedOffsetsLeaveTheFileUntouched) {
+TEST(DsfSaveTag, DamagedOffsetsAndFailedWritesLeaveTheFileUntouched) {
     DsfImage image;
     image.blockSize = 16;
     image.channelData = PatternData(2, 32);
-    image.tag = Tag(40, 0x33);
+    Bytes tagged = Cat({image.Build(), Tag(40, 0x33)});
+    tagged[12] = static_cast<uint8_t>(tagged.size());  // the file size covers the tag
+    Bytes inAudio = tagged;  // an "ID3" that lies in the audio
+    std::copy_n("ID3", 3, inAudio.begin() + 92 + 40);
     const auto tag = Tag(10, 0x44);
-
-    // Offsets into the header, into the audio, and onto an "ID3" that lies in
-    // the audio: none may cause a write.
-    std::vector<uint8_t> inAudio = image.Build();
-    inAudio[92 + 40] = 'I';
-    inAudio[92 + 41] = 'D';
-    inAudio[92 + 42] = '3';
-    struct Case {
-        std::vector<uint8_t> bytes;
-        uint64_t offset;
-    } cases[] = {{image.Build(), 50}, {image.Build(), 92 + 10}, {inAudio, 92 + 40}, {image.Build(), 92 + 64 + 1}};
-    for (auto& c : cases) {
-        for (int i = 0; i < 8; ++i) c.bytes[20 + i] = static_cast<uint8_t>(c.offset >> (8 * i));
-        SCOPED_TRACE(c.offset);
-        const fs::path path = Copy(c.bytes);
-        {
-            CDSDFile file;
-            ASSERT_TRUE(Open(file, path));
-            EXPECT_FALSE(file.SaveTag(tag.data(), tag.size()));
-            EXPECT_FALSE(file.SaveTag(nullptr, 0));
-        }
-        EXPECT_EQ(ReadFile(path), c.bytes);
+    // Offsets into the header, into the audio, onto the "ID3" in the audio, and
+    // one past the real tag: none may cause a write.
+    const std::pair<Bytes, uint64_t> cases[] = {{tagged, 50}, {tagged, 92 + 10}, {inAudio, 92 + 40}, {tagged, 92 + 64 + 1}};
+    for (auto [bytes, offset] : cases) {
+        SCOPED_TRACE(offset);
+        for (int i = 0; i < 8; ++i) bytes[20 + i] = static_cast<uint8_t>(offset >> (8 * i));
+        CDSDFile file;
+        MemoryReader* reader = OpenForInfo(file, bytes);
+        EXPECT_FALSE(file.SaveTag(tag.data(), tag.size()));
+        EXPECT_FALSE(file.SaveTag(nullptr, 0));
+        EXPECT_EQ(reader->bytes_, bytes);
     }
-}
-
-TEST_F(DsfSaveTag, RefusesWithoutAnOpenDsf) {
-    const auto tag = Tag(10, 0x55);
+    // Nothing open, or a file that is not "DSD ".
     CDSDFile file;
     EXPECT_FALSE(file.SaveTag(tag.data(), tag.size()));
-
-    // A file that is not "DSD " never opens and is never written.
-    auto bytes = ReadFile(TestDataPath("with-id3.dsf"));
-    bytes[0] = 'X';
-    const fs::path path = Copy(bytes);
-    ASSERT_FALSE(Open(file, path));
+    Bytes notDsd = tagged;
+    notDsd[0] = 'X';
+    EXPECT_FALSE(file.Open(new MemoryReader(notDsd), 1, 0, 0, FileNameOfType(KW_T("dsf"))));
     EXPECT_FALSE(file.SaveTag(tag.data(), tag.size()));
-    EXPECT_EQ(ReadFile(path), bytes);
-
     // A reader that refuses writes: failure, and the header is not changed.
-    auto* reader = new MemoryReader(ReadFile(TestDataPath("without-id3.dsf")));
+    const auto plain = ReadBytes(TestDataPath("without-id3.dsf"));
+    MemoryReader* reader = OpenForInfo(file, plain);
     reader->readOnly = true;
-    ASSERT_TRUE(file.Open(reader, 1, 0, 0, FileNameOfType(KW_T("dsf"))));
     EXPECT_FALSE(file.SaveTag(tag.data(), tag.size()));
     EXPECT_EQ(file.MetadataOffset(), 0u);
-    EXPECT_EQ(reader->Bytes(), ReadFile(TestDataPath("without-id3.dsf")));
-
+    EXPECT_EQ(reader->bytes_, plain);
     // A short tag write leaves the DSD chunk as it was.
-    reader = new MemoryReader(ReadFile(TestDataPath("without-id3.dsf")));
+    reader = OpenForInfo(file, plain);
     reader->writeLimit = 4;
-    ASSERT_TRUE(file.Open(reader, 1, 0, 0, FileNameOfType(KW_T("dsf"))));
     EXPECT_FALSE(file.SaveTag(tag.data(), tag.size()));
-    EXPECT_EQ(GetLe(reader->Bytes().data() + 20, 8), 0u);
+    EXPECT_EQ(GetLe(reader->bytes_.data() + 20), 0u);
 }
+
+}  // namespace

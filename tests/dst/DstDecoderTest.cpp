@@ -1,8 +1,6 @@
-// Frame decoder: hand-made frames for each parse rule and result code, and
-// damaged frames that must end in a result code and 0x55 silence.
+// Frame decoder: hand-made frames for each parse rule and result code; a
+// failure leaves 0x55 silence. (Random damage is the frame fuzz target's job.)
 #include <gtest/gtest.h>
-
-#include <random>
 
 #include "tests/dst/DstTestUtil.h"
 #include "tools/lib/DstEncoder.h"
@@ -27,37 +25,27 @@ Bits SimpleHead(uint32_t halfProb = 0) {
     return b;
 }
 
-
 }  // namespace
 
 TEST(DstDecoder, InitLimits) {
     for (auto [ch, rate] : {std::pair{0, kRate}, {7, kRate}, {2, 0}, {2, 22579200}}) {
         Decoder d(ch, rate);
         EXPECT_EQ(d.initResult, 1);
-        uint8_t out[16] = {};
-        const uint8_t frame[2] = {0, 0};
+        uint8_t out[16] = {}, frame[2] = {};
         EXPECT_NE(DecodeFrame(d.state.get(), frame, 2, out), 0);
     }
-    Decoder d(6, 11289600);
-    EXPECT_EQ(d.initResult, 0);
-    EXPECT_EQ(d.FrameBytes(), 18816u * 6);
-    EXPECT_EQ(DstBytesPerChannel(5644800), 9408);
+    EXPECT_EQ(Decoder(6, 11289600).FrameBytes(), 18816u * 6);
 }
 
 TEST(DstDecoder, UncodedFrames) {
+    // The ignored bit may be set; missing bytes decode as 0; stuffing bits fail.
     Decoder d(2, kRate);
-    std::vector<uint8_t> frame(1 + 2 * kF), out;
+    std::vector<uint8_t> frame(101), out;
     for (size_t i = 1; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(i * 7);
-    EXPECT_EQ(d.Decode(frame, out), 0);
-    EXPECT_TRUE(std::equal(out.begin(), out.end(), frame.begin() + 1));
-
-    // The ignored bit may be set; missing bytes decode as 0.
-    frame.resize(101);
     frame[0] = 0x40;
     EXPECT_EQ(d.Decode(frame, out), 0);
     EXPECT_TRUE(std::equal(frame.begin() + 1, frame.end(), out.begin()));
     EXPECT_TRUE(std::all_of(out.begin() + 100, out.end(), [](uint8_t b) { return b == 0; }));
-
     for (uint8_t stuffing = 1; stuffing < 64; stuffing <<= 1) {
         frame[0] = stuffing;
         EXPECT_EQ(d.Decode(frame, out), kDstErrStuffingBits);
@@ -176,48 +164,4 @@ TEST(DstDecoder, ArithmeticDataRules) {
     frame.resize(frame.size() - 16);
     EXPECT_EQ(d.Decode(frame, out), 0);  // the state stays usable
     EXPECT_TRUE(std::equal(out.begin(), out.end(), input.begin()));
-}
-
-// Damaged frames: any result, never a crash or a write outside the output;
-// a failure leaves 0x55 silence.
-TEST(DstDecoder, DamagedFramesGiveSilence) {
-    std::mt19937 rng(12345);
-    for (auto [ch, rate] : {std::pair{2, kRate}, {6, 11289600}, {1, 5644800}}) {
-        const std::vector<uint8_t> input = MakeSignal(ch, static_cast<uint32_t>(rate), 1);
-        dsdtools::DstEncoderOptions o;
-        o.uncoded = 0;
-        o.maxOrder = 32;
-        o.filterSegments = 2;
-        o.tableSegments = 3;
-        const std::vector<uint8_t> good = dsdtools::DstEncoder(ch, rate, o).EncodeFrame(input.data());
-        Decoder d(ch, rate);
-        std::vector<uint8_t> out;
-        int failures = 0;
-        for (int trial = 0; trial < 60; ++trial) {
-            std::vector<uint8_t> bad = good;
-            if (trial % 3 == 0) {
-                bad.resize(rng() % bad.size());  // truncated
-            } else {
-                // Flips in the header, where they change the structure.
-                const size_t span = std::min<size_t>(bad.size(), 400);
-                for (int k = 0; k < 1 + trial % 4; ++k) bad[rng() % span] ^= static_cast<uint8_t>(1u << (rng() % 8));
-            }
-            const int32_t rc = d.Decode(bad, out);
-            ASSERT_GE(rc, 0) << "wrote past the output";
-            ASSERT_LE(rc, 15);
-            if (rc != 0) {
-                ++failures;
-                EXPECT_TRUE(AllBytes(out, 0x55));
-            }
-        }
-        EXPECT_GT(failures, 10);
-        std::vector<uint8_t> random(good.size());
-        for (int trial = 0; trial < 20; ++trial) {
-            for (uint8_t& b : random) b = static_cast<uint8_t>(rng());
-            const int32_t rc = d.Decode(random, out);
-            ASSERT_GE(rc, 0);
-        }
-        ASSERT_EQ(d.Decode(good, out), 0);
-        EXPECT_TRUE(std::equal(out.begin(), out.end(), input.begin()));
-    }
 }

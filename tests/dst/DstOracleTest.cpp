@@ -14,8 +14,6 @@
 
 namespace {
 
-bool HaveFfmpeg() { return std::system("ffmpeg -version > /dev/null 2>&1") == 0; }
-
 std::string TempPath(const std::string& name) {
     return testing::TempDir() + "dst_oracle_" + std::to_string(getpid()) + "_" + name;
 }
@@ -23,7 +21,7 @@ std::string TempPath(const std::string& name) {
 }  // namespace
 
 TEST(DstOracle, FfmpegDecodesOurFramesLikeTheOriginal) {
-    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+    if (e2e::RunCommand("ffmpeg -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "ffmpeg not installed";
     struct Case {
         int32_t channels;
         uint32_t rate;
@@ -57,12 +55,8 @@ TEST(DstOracle, FfmpegDecodesOurFramesLikeTheOriginal) {
         const Case& c = cases[i];
         SCOPED_TRACE(testing::Message() << "case " << i << ": " << c.channels << " channels at " << c.rate);
         const int32_t frames = 4;
-        const std::vector<uint8_t> dsd = dsttest::MakeSignal(c.channels, c.rate, frames);
         dsdtools::DsdStream stream;
-        stream.rate = c.rate;
-        stream.sampleCount = dsd.size() / c.channels * 8;
-        stream.channels.resize(c.channels);
-        for (size_t b = 0; b < dsd.size(); ++b) stream.channels[b % c.channels].push_back(dsd[b]);
+        const std::vector<uint8_t> dsd = dsttest::MakeSignal(c.channels, c.rate, frames, false, &stream);
         std::vector<dsdtools::DstFrameStats> stats;
         const auto coded = dsdtools::DstEncodeStream(dsd.data(), dsd.size(), c.channels, static_cast<int32_t>(c.rate),
                                                      c.options, &stats);

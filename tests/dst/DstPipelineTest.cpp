@@ -25,17 +25,10 @@ KwByteBuffer UncodedFrame(uint8_t fill) {
 
 }  // namespace
 
-TEST(DstPipeline, WorkerCounts) {
-    // {setting, processors, workers}: 0 or less picks from the processor count.
-    const int32_t cases[][3] = {{0, 4, 3}, {0, 1, 2}, {0, 2, 2}, {-5, 3, 3}, {0, 5, 4}, {0, 64, 4}, {1, 8, 1}, {7, 1, 7}};
-    for (const auto& c : cases) EXPECT_EQ(CDstDecoder::WorkersFor(c[0], c[1]), uint32_t(c[2])) << c[0] << " " << c[1];
-    EXPECT_EQ(CDstDecoder::WorkersFor(1 << 30, 4), CDstDecoder::kMaxWorkers);
-    CDstDecoder one(2, kRate, 1);
-    EXPECT_EQ(one.WorkerCount(), 1u);
-    EXPECT_EQ(one.FrameOutputBytes(), kFrameBytes);
-}
-
-TEST(DstPipeline, ManyFramesKeepTheirOrder) {
+TEST(DstPipeline, WorkerCountsAndOrderOfDelivery) {
+    const int32_t workers[][3] = {{0, 4, 3}, {0, 1, 2}, {-5, 3, 3}, {0, 64, 4}, {7, 1, 7}};  // setting, processors
+    for (const auto& w : workers) EXPECT_EQ(CDstDecoder::WorkersFor(w[0], w[1]), uint32_t(w[2])) << w[0] << " " << w[1];
+    // Many frames through four workers keep their order.
     CDstDecoder pipeline(2, kRate, 4);
     KwByteBuffer out;
     const int n = 120;
@@ -77,7 +70,9 @@ TEST(DstPipeline, UndecodedHeadHoldsDeliveryAndBackPressure) {
     EXPECT_EQ(out.Size(), 51 * kFrameBytes);
 }
 
-TEST(DstPipeline, DestroyWithFramesQueued) {
+// Destruction with frames queued returns without delivering; a layout the
+// frame decoder cannot hold delivers one frame of silence per frame.
+TEST(DstPipeline, DestroyWithFramesQueuedAndUnsupportedLayout) {
     const std::vector<uint8_t> input = dsttest::MakeSignal(2, kRate, 2);
     const auto coded = dsdtools::DstEncodeStream(input.data(), input.size(), 2, kRate);
     for (int round = 0; round < 3; ++round) {
@@ -87,16 +82,10 @@ TEST(DstPipeline, DestroyWithFramesQueued) {
             frame.Append(coded[i % 2].data(), coded[i % 2].size());
             pipeline->SubmitFrame(frame);
         }
-        pipeline.reset();  // returns without delivering; workers stop after the frame in hand
     }
-}
-
-// A rate the frame decoder cannot hold still delivers one frame of silence per frame.
-TEST(DstPipeline, UnsupportedLayoutDeliversSilence) {
     CDstDecoder pipeline(8, kRate, 1);
-    KwByteBuffer frame = UncodedFrame(3);
+    KwByteBuffer frame = UncodedFrame(3), out;
     pipeline.SubmitFrame(frame);
-    KwByteBuffer out;
     pipeline.FetchDecoded(out, true);
     ASSERT_EQ(out.Size(), static_cast<size_t>(kRate / 600) * 8);
     EXPECT_TRUE(std::all_of(out.Data(), out.Data() + out.Size(), [](uint8_t b) { return b == 0x55; }));

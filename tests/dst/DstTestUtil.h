@@ -14,8 +14,10 @@
 namespace dsttest {
 
 // Interleaved DSDIFF-order bytes of a sigma-delta signal: channel c carries a
-// sine of 1 kHz × (c + 1) at -6 dB (silence when `idle`).
-inline std::vector<uint8_t> MakeSignal(int32_t channels, uint32_t rate, int32_t frames, bool idle = false) {
+// sine of 1 kHz × (c + 1) at -6 dB (silence when `idle`); the stream itself
+// goes to `streamOut` when given.
+inline std::vector<uint8_t> MakeSignal(int32_t channels, uint32_t rate, int32_t frames, bool idle = false,
+                                       dsdtools::DsdStream* streamOut = nullptr) {
     const uint64_t bytesPerChannel = static_cast<uint64_t>(DstBytesPerChannel(static_cast<int32_t>(rate))) * frames;
     dsdtools::DsdStream stream;
     if (idle) {
@@ -23,16 +25,13 @@ inline std::vector<uint8_t> MakeSignal(int32_t channels, uint32_t rate, int32_t 
     } else {
         dsdtools::DsdSignal signal;
         signal.rate = rate;
-        for (int32_t c = 0; c < channels; ++c) {
-            dsdtools::ChannelSignal ch;
-            ch.tones.push_back({1000.0 * (c + 1), -6.0, 0.3 * c});
-            signal.channels.push_back(ch);
-        }
+        for (int32_t c = 0; c < channels; ++c) signal.channels.push_back({{{1000.0 * (c + 1), -6.0, 0.3 * c}}});
         stream = dsdtools::GenerateDsd(signal, bytesPerChannel * 8);
     }
     std::vector<uint8_t> out(bytesPerChannel * channels);
     for (uint64_t i = 0; i < bytesPerChannel; ++i)
         for (int32_t c = 0; c < channels; ++c) out[i * channels + c] = stream.channels[c][i];
+    if (streamOut) *streamOut = std::move(stream);
     return out;
 }
 

@@ -73,4 +73,12 @@ inline dsdtools::DsdStream Tones(uint32_t channels, uint32_t rate, uint64_t samp
     return dsdtools::GenerateDsd(signal, samples);
 }
 
+// The bytes of a stream interleaved by channel (the order DSDIFF stores).
+inline std::vector<uint8_t> Interleave(const dsdtools::DsdStream& stream) {
+    std::vector<uint8_t> out;
+    for (size_t k = 0; k < stream.BytesPerChannel(); ++k)
+        for (const auto& channel : stream.channels) out.push_back(channel[k]);
+    return out;
+}
+
 }  // namespace e2e

@@ -31,55 +31,50 @@ TEST(ModuleObject, AttachAndDetachAreCounted) {
     EXPECT_EQ(app.ModuleHandle(), handle);  // the first attach sets it
     EXPECT_FALSE(app.Arguments().empty());  // the command line is split at the first attach
     EXPECT_TRUE(app.DllEntry(nullptr, kKwProcessDetach, nullptr));
-    EXPECT_EQ(app.exits, 0);
     EXPECT_TRUE(app.DllEntry(nullptr, 7, nullptr));  // other reasons change nothing
+    EXPECT_EQ(app.exits, 0);
     EXPECT_TRUE(app.DllEntry(nullptr, kKwProcessDetach, nullptr));
     EXPECT_EQ(app.exits, 1);
-    EXPECT_EQ(app.AttachCount(), 0);
     EXPECT_EQ(KwApp::Current(), &app);
-
     // The last detach while the process terminates (reserved not null) frees nothing.
     int reserved = 1;
     EXPECT_TRUE(app.DllEntry(nullptr, kKwProcessAttach, nullptr));
     EXPECT_TRUE(app.DllEntry(nullptr, kKwProcessDetach, &reserved));
     EXPECT_EQ(app.exits, 1);
     EXPECT_EQ(app.AttachCount(), 0);
+    // A failed init fails the load and runs exit.
+    CountingApp failing;
+    failing.initResult = false;
+    EXPECT_FALSE(failing.DllEntry(nullptr, kKwProcessAttach, nullptr));
+    EXPECT_EQ(failing.exits, 1);
 }
 
-TEST(ModuleObject, FailedInitFailsTheLoadAndRunsExit) {
-    CountingApp app;
-    app.initResult = false;
-    EXPECT_FALSE(app.DllEntry(nullptr, kKwProcessAttach, nullptr));
-    EXPECT_EQ(app.exits, 1);
-}
-
-TEST(LoaderPaths, WindowsRules) {
+TEST(LoaderPaths, WindowsAndPosixRules) {
     using V = std::vector<KwLoadAttempt>;
-    const KwString name = KW_T("KwTools.dll");
-    // Absolute paths load unchanged with the altered search path.
-    EXPECT_EQ(LibraryLoadAttempts(KW_T("C:\\Host"), name, KW_T("D:\\Prog"), true),
-              (V{{KW_T("C:\\Host\\KwTools.dll"), 8}}));
-    EXPECT_EQ(LibraryLoadAttempts(KW_T("\\\\server\\share\\"), name, KW_T("D:\\Prog"), true),
-              (V{{KW_T("\\\\server\\share\\KwTools.dll"), 8}}));
-    // A bare name with no program folder goes to the system search.
-    EXPECT_EQ(LibraryLoadAttempts(KwString(), name, KwString(), true), (V{{name, 0}}));
-    // With a program folder: the folder first, then its x64 subfolder.
-    EXPECT_EQ(LibraryLoadAttempts(KwString(), name, KW_T("D:\\Prog"), true),
-              (V{{KW_T("D:\\Prog\\KwTools.dll"), 8}, {KW_T("D:\\Prog\\x64\\KwTools.dll"), 8}}));
-    // A relative folder is joined with one backslash and stays relative.
-    EXPECT_EQ(LibraryLoadAttempts(KW_T("lib"), name, KW_T("D:\\Prog\\"), true),
-              (V{{KW_T("D:\\Prog\\lib\\KwTools.dll"), 8}, {KW_T("D:\\Prog\\x64\\lib\\KwTools.dll"), 8}}));
-    // "C:" without a backslash is not absolute.
-    EXPECT_EQ(LibraryLoadAttempts(KwString(), KW_T("C:KwTools.dll"), KwString(), true),
-              (V{{KW_T("C:KwTools.dll"), 0}}));
-}
-
-TEST(LoaderPaths, PosixRules) {
-    using V = std::vector<KwLoadAttempt>;
-    EXPECT_EQ(LibraryLoadAttempts(KW_T("/opt/host"), KW_T("KwTools.so"), KW_T("/prog"), false),
-              (V{{KW_T("/opt/host/KwTools.so"), 8}}));
-    EXPECT_EQ(LibraryLoadAttempts(KwString(), KW_T("KwTools.so"), KW_T("/prog"), false),
-              (V{{KW_T("/prog/KwTools.so"), 8}, {KW_T("/prog/x64/KwTools.so"), 8}}));
+    const KwString dll = KW_T("KwTools.dll");
+    const struct {
+        KwString folder, name, program;
+        bool windows;
+        V expected;
+    } cases[] = {
+        // Absolute paths load unchanged with the altered search path.
+        {KW_T("C:\\Host"), dll, KW_T("D:\\Prog"), true, {{KW_T("C:\\Host\\KwTools.dll"), 8}}},
+        {KW_T("\\\\server\\share\\"), dll, KW_T("D:\\Prog"), true, {{KW_T("\\\\server\\share\\KwTools.dll"), 8}}},
+        // A bare name with no program folder goes to the system search.
+        {KwString(), dll, KwString(), true, {{dll, 0}}},
+        // With a program folder: the folder first, then its x64 subfolder.
+        {KwString(), dll, KW_T("D:\\Prog"), true, {{KW_T("D:\\Prog\\KwTools.dll"), 8}, {KW_T("D:\\Prog\\x64\\KwTools.dll"), 8}}},
+        // A relative folder is joined with one backslash and stays relative.
+        {KW_T("lib"), dll, KW_T("D:\\Prog\\"), true,
+         {{KW_T("D:\\Prog\\lib\\KwTools.dll"), 8}, {KW_T("D:\\Prog\\x64\\lib\\KwTools.dll"), 8}}},
+        // "C:" without a backslash is not absolute.
+        {KwString(), KW_T("C:KwTools.dll"), KwString(), true, {{KW_T("C:KwTools.dll"), 0}}},
+        {KW_T("/opt/host"), KW_T("KwTools.so"), KW_T("/prog"), false, {{KW_T("/opt/host/KwTools.so"), 8}}},
+        {KwString(), KW_T("KwTools.so"), KW_T("/prog"), false,
+         {{KW_T("/prog/KwTools.so"), 8}, {KW_T("/prog/x64/KwTools.so"), 8}}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LibraryLoadAttempts(c.folder, c.name, c.program, c.windows), c.expected) << KwToUtf8(c.folder);
 }
 
 TEST(Loader, FindsToolsInProgramFolderThenInX64AndLoadsOnce) {
@@ -106,45 +101,27 @@ TEST(Loader, FindsToolsInProgramFolderThenInX64AndLoadsOnce) {
     EXPECT_EQ(KwModulePath(helper.ToolsModule()), KwFromUtf8((dir2.Path() / "x64" / LibName("KwTools")).string()));
 }
 
-TEST(Loader, MissingLibrariesGiveDefaults) {
+// No libraries: defaults and silent no-ops. The image library where the
+// tools library should be loads but has no GetKwToolsDLL: the entry stays
+// empty and a later request tries again.
+TEST(Loader, MissingOrWrongLibrariesGiveDefaults) {
     UnloadHostLibraries clean;
-    TempDir dir;  // holds no libraries
+    TempDir dir;
     ScopedEnv program("KW_PROGRAM_FOLDER", dir.Str());
     CKwSharedToolsHelper& helper = CKwSharedToolsHelper::Instance();
     EXPECT_EQ(helper.GetTools(), nullptr);
     EXPECT_EQ(helper.CreateGenericReader(KW_T("x.dsf")), nullptr);
     EXPECT_FALSE(helper.LoadImageLibrary(KwString()));
+    SetLowPassMode(2);
     EXPECT_EQ(GetLowPassMode(), 0);
     EXPECT_EQ(GetDstDecodingThreads(), 0);
     EXPECT_FALSE(GetAdd6dB());
-    SetLowPassMode(2);  // a silent no-op
-    EXPECT_EQ(GetLowPassMode(), 0);
-}
-
-TEST(Loader, ALibraryWithoutItsEntryIsFreedAgain) {
-    UnloadHostLibraries clean;
-    TempDir dir;
-    // The image library where the tools library should be: it loads but has no
-    // GetKwToolsDLL, so the entry stays empty and a later request tries again.
     fs::copy_file(fs::path(BinDir()) / LibName("KwImage"), dir.Path() / LibName("KwTools"));
-    ScopedEnv program("KW_PROGRAM_FOLDER", dir.Str());
-    CKwSharedToolsHelper& helper = CKwSharedToolsHelper::Instance();
     EXPECT_EQ(helper.GetTools(), nullptr);
     EXPECT_FALSE(helper.IsToolsLoaded());
+    fs::remove(dir.Path() / LibName("KwTools"));
     CopyHostLibraries(dir.Path(), {"KwTools"});
     EXPECT_NE(helper.GetTools(), nullptr);
-}
-
-TEST(Loader, ReaderAndImageLibrariesStart) {
-    UnloadHostLibraries clean;
-    ScopedEnv program("KW_PROGRAM_FOLDER", BinDir());
-    CKwSharedToolsHelper& helper = CKwSharedToolsHelper::Instance();
-    EXPECT_TRUE(helper.LoadReaderLibrary(KwString()));
-    EXPECT_TRUE(helper.LoadImageLibrary(KwString()));
-    // An absolute folder is used as it is.
-    helper.UnloadAll();
-    ScopedEnv nowhere("KW_PROGRAM_FOLDER", "/nonexistent");
-    EXPECT_TRUE(helper.LoadReaderLibrary(KwFromUtf8(BinDir())));
 }
 
 TEST(Settings, RoundTripThroughTheToolsLibrary) {
@@ -153,21 +130,21 @@ TEST(Settings, RoundTripThroughTheToolsLibrary) {
     ScopedEnv program("KW_PROGRAM_FOLDER", BinDir());
     ScopedEnv config("XDG_CONFIG_HOME", dir.Str());
     EXPECT_EQ(GetLowPassMode(), 0);
-    EXPECT_EQ(GetDstDecodingThreads(), 0);
-    EXPECT_FALSE(GetAdd6dB());
     SetLowPassMode(5);  // stored unchecked
     EXPECT_EQ(GetLowPassMode(), 5);
     SetDstDecodingThreads(3);
     EXPECT_EQ(GetDstDecodingThreads(), 3);
     // A stored 7 reads as set and is written back as 1.
-    KwPtr<IKwSettings> raw(CKwSharedToolsHelper::Instance().GetTools()->OpenSettings(PluginSettingsSection().c_str(), 0));
+    IKwTools* tools = CKwSharedToolsHelper::Instance().GetTools();
+    KwPtr<IKwSettings> raw(tools->OpenSettings(PluginSettingsSection().c_str(), 0));
     ASSERT_TRUE(raw);
     raw->SetInteger(kSettingAdd6dB, 7, 0, 0);
     EXPECT_TRUE(GetAdd6dB());
     SetAdd6dB(GetAdd6dB());
-    KwPtr<IKwSettings> again(CKwSharedToolsHelper::Instance().GetTools()->OpenSettings(PluginSettingsSection().c_str(), 0));
+    KwPtr<IKwSettings> again(tools->OpenSettings(PluginSettingsSection().c_str(), 0));
     EXPECT_EQ(again->GetInteger(kSettingAdd6dB, 0, 0, 0), 1);
     EXPECT_EQ(PluginSettingsSection(), KW_T("Plugins\\Input\\DSD"));
+    EXPECT_TRUE(CKwSharedToolsHelper::Instance().LoadImageLibrary(KwString()));  // from the program folder
 }
 
 }  // namespace

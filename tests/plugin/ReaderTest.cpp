@@ -78,38 +78,23 @@ TEST_F(ReaderFixture, AnInMemoryCopyIsWrappedAndRewound) {
     EXPECT_EQ(b[0], 70);
 }
 
-TEST_F(ReaderFixture, PlayFilesFromMemoryUsesTheReaderLibrary) {
-    ScopedEnv program("KW_PROGRAM_FOLDER", BinDir());
-    SetPlayFromMemory(1);
-    uint8_t fromMemory = 0;
-    IKwReader* host = OpenHostReader();
-    IKwReader* selected = SelectReader(host, fileName, fromMemory);
-    ASSERT_NE(selected, nullptr);
-    EXPECT_NE(selected, host);
-    EXPECT_EQ(fromMemory, 1);
-    EXPECT_EQ(selected->GetSize(), 1000);
-    KwDestroy(selected);
-    SetPlayFromMemory(0);
-    host = OpenHostReader();
-    fromMemory = 0;
-    EXPECT_EQ(SelectReader(host, fileName, fromMemory), host);
-    EXPECT_EQ(fromMemory, 0);
-    KwDestroy(host);
-}
-
-// Without the reader library, or without the tools library, the host reader stays.
-TEST_F(ReaderFixture, MissingLibrariesKeepTheHostReader) {
-    for (bool tools : {true, false}) {
+// "Play Files From Memory" selects the reader library's reader; without it,
+// without the reader library or without the tools library the host reader stays.
+TEST_F(ReaderFixture, PlayFilesFromMemoryAndMissingLibraries) {
+    for (int setup = 0; setup < 4; ++setup) {
         UnloadHostLibraries reset;
         TempDir program;
-        if (tools) CopyHostLibraries(program.Path(), {"KwTools"});
-        ScopedEnv env("KW_PROGRAM_FOLDER", program.Str());
-        if (tools) SetPlayFromMemory(1);
+        if (setup == 2) CopyHostLibraries(program.Path(), {"KwTools"});
+        ScopedEnv env("KW_PROGRAM_FOLDER", setup < 2 ? BinDir() : program.Str());
+        if (setup < 3) SetPlayFromMemory(setup == 1 ? 0 : 1);
         IKwReader* host = OpenHostReader();
         uint8_t fromMemory = 0;
-        EXPECT_EQ(SelectReader(host, fileName, fromMemory), host) << tools;
-        EXPECT_EQ(fromMemory, 0);
-        KwDestroy(host);
+        IKwReader* selected = SelectReader(host, fileName, fromMemory);
+        ASSERT_NE(selected, nullptr);
+        EXPECT_EQ(fromMemory, setup == 0) << setup;
+        EXPECT_EQ(selected != host, setup == 0) << setup;
+        EXPECT_EQ(selected->GetSize(), 1000);
+        KwDestroy(selected);
     }
 }
 
@@ -130,28 +115,6 @@ public:
 private:
     int64_t size_;
 };
-
-TEST(VBaseReaderTest, ResolvePositionAndDefaults) {
-    SizedReader reader(100);
-    EXPECT_EQ(reader.ResolvePosition(0, -10, kKwSeekEnd), 90);
-    EXPECT_EQ(reader.ResolvePosition(0, 10, kKwSeekEnd), 90);
-    EXPECT_EQ(reader.ResolvePosition(5, -10, kKwSeekCurrent), 0);
-    EXPECT_EQ(reader.ResolvePosition(5, 10, kKwSeekCurrent), 15);
-    EXPECT_EQ(reader.ResolvePosition(5, -3, 7), 0);
-    EXPECT_EQ(reader.ResolvePosition(INT64_MAX, INT64_MAX, kKwSeekCurrent), INT64_MAX);
-    EXPECT_EQ(reader.ResolvePosition(0, INT64_MIN, kKwSeekEnd), 0);
-    SizedReader negative(-5);
-    EXPECT_EQ(negative.GetSizeNonNegative(), 0);
-    EXPECT_EQ(reader.Reserved30(), -1.0);
-
-    reader.SetOptions(KW_T("A|1|B|two|C"));
-    EXPECT_EQ(reader.OptionValue(KW_T("A")), KW_T("1"));
-    EXPECT_EQ(reader.OptionValue(KW_T("B")), KW_T("two"));
-    EXPECT_EQ(reader.OptionValue(KW_T("C")), KW_T(""));
-    KwChar* value = reader.GetOption(KW_T("B"));
-    EXPECT_EQ(KwString(value), KW_T("two"));
-    KwSysFreeString(value);
-}
 
 TEST(WrappingReaderTest, ForwardsAndNeverDestroysTheWrapped) {
     SizedReader inner(42);

@@ -35,23 +35,15 @@ private:
 // Sets an environment variable for the scope of the object and restores it.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = getenv(name)) {
-            had_ = true;
-            old_ = old;
-        }
+    ScopedEnv(const char* name, const std::string& value) : name_(name), had_(getenv(name) != nullptr) {
+        if (had_) old_ = getenv(name);
         setenv(name, value.c_str(), 1);
     }
-    ~ScopedEnv() {
-        if (had_)
-            setenv(name_, old_.c_str(), 1);
-        else
-            unsetenv(name_);
-    }
+    ~ScopedEnv() { had_ ? setenv(name_, old_.c_str(), 1) : unsetenv(name_); }
 
 private:
     const char* name_;
-    bool had_ = false;
+    bool had_;
     std::string old_;
 };
 

@@ -13,6 +13,7 @@
 #include "support/KwNumbers.h"
 #include "tests/e2e/E2eSupport.h"
 #include "tests/tags/ID3v2TestSupport.h"
+#include "tools/lib/ByteSink.h"
 
 using namespace id3test;
 using nlohmann::json;
@@ -152,10 +153,7 @@ TEST_F(FileInfoTest, PropertiesSummaryAndTagSupportByFileKind) {
     }
     big.resize(92);
     const fs::path huge = work_ / "huge.dsf";
-    {
-        std::ofstream out(huge, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(big.data()), static_cast<std::streamsize>(big.size()));
-    }
+    ASSERT_TRUE(dsdtools::WriteFileBytes(huge.string(), big));
     fs::resize_file(huge, 92 + dataBytes);
     FileInfo large;
     ASSERT_TRUE(large.Open(huge));
@@ -206,10 +204,8 @@ TEST_F(FileInfoTest, RealFilesReadAndWrite) {
 
 TEST_F(FileInfoTest, MutagenTagsReadByThePlugin) {
     if (!HaveMutagen()) GTEST_SKIP() << "python3-mutagen is not installed";
-    const std::string pngBase64 = KwToUtf8(KwBase64Encode(e2e::ReadBytes(Png()).data(), fs::file_size(Png())));
-    std::string png64;
-    for (char c : pngBase64)
-        if (c != '\n') png64 += c;
+    std::string png64 = KwToUtf8(KwBase64Encode(e2e::ReadBytes(Png()).data(), fs::file_size(Png())));
+    std::erase(png64, '\n');
     const json frames = json::parse(R"([
         {"id": "TIT2", "enc": 0, "text": ["Latin \u00fc"]},
         {"id": "TPE1", "enc": 1, "text": ["A", "B\u00e9"]},

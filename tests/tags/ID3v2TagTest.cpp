@@ -21,10 +21,9 @@ struct Row {
 };
 
 const Row kRows[kID3BuiltInRows] = {
-    {"Name", "TIT2", "", 0xd0000, -1}, {"Artist", "TPE1", "", 0xd0010, -1},
-    {"Album Artist", "TPE2", "", 0xd0000, -1}, {"Band", "TXXX", "Kw/Band", 0xd0000, -1},
-    {"Album", "TALB", "", 0xd0000, -1}, {"Track #", "TRCK", "", 0xd0001, -1},
-    {"Disc #", "TPOS", "", 0xd0001, -1}, {"Date", "TDRC", "", 0x90020, -1},
+    {"Name", "TIT2", "", 0xd0000, -1}, {"Artist", "TPE1", "", 0xd0010, -1}, {"Album Artist", "TPE2", "", 0xd0000, -1},
+    {"Band", "TXXX", "Kw/Band", 0xd0000, -1}, {"Album", "TALB", "", 0xd0000, -1},
+    {"Track #", "TRCK", "", 0xd0001, -1}, {"Disc #", "TPOS", "", 0xd0001, -1}, {"Date", "TDRC", "", 0x90020, -1},
     {"Date", "TXXX", "Kw/Date", 0x50000, -1}, {"Year", "TYER", "", 0x50000, -1},
     {"Date (release)", "TDRL", "", 0x10020, -1}, {"Genre", "TCON", "", 0xd0012, -1},
     {"Rating", "POPM", "", 0xd0000, -1}, {"Rating", "TXXX", "RATING", 0x10000, -1},
@@ -33,18 +32,17 @@ const Row kRows[kID3BuiltInRows] = {
     {"BPM", "TBPM", "", 0xd0000, -1}, {"Peak Level", "TXXX", "replaygain_track_peak", 0xd0008, -1},
     {"Replay Gain", "TXXX", "replaygain_track_gain", 0xd0004, -1},
     {"Episode URL", "TXXX", "Episode URL", 0xd0000, -1}, {"Feed URL", "TXXX", "Feed URL", 0xd0000, -1},
-    {"Comment", "COMM", "", 0xd0000, -1}, {"Notes", "TXXX", "Notes", 0xd0000, -1},
-    {"Notes", "QBGN", "", 0x10000, -1}, {"Lyrics", "USLT", "", 0x1d0000, -1},
-    {"Lyrics", "TXXX", "UNSYNCED LYRICS", 0x10000, -1}, {"Image File", "APIC", "", 0xd0000, 3},
-    {"Image File", "APIC", "", 0x10000, 0}, {"Image File", "APIC", "", 0x30000, -1},
-    {"Tempo", "COMM", "MusicMatch_Tempo", 0xd0000, -1}, {"Mood", "TMOO", "", 0x90000, -1},
-    {"Mood", "TXXX", "Mood", 0x50000, -1}, {"Mood", "COMM", "MusicMatch_Mood", 0x10000, -1},
-    {"Situation", "COMM", "MusicMatch_Situation", 0xd0000, -1}, {"Bios", "COMM", "MusicMatch_Bio", 0xd0000, -1},
-    {"Preference", "COMM", "MusicMatch_Preference", 0xd0000, -1}, {"Lyricist", "TEXT", "", 0xd0000, -1},
-    {"Original Lyricist", "TOLY", "", 0xd0000, -1}, {"Original Artist", "TOPE", "", 0xd0000, -1},
-    {"Initial Key", "TKEY", "", 0xd0000, -1}, {"Subtitle", "TIT3", "", 0xd0000, -1},
-    {"Grouping", "TIT1", "", 0xd0000, -1}, {"Publisher", "TPUB", "", 0xd0000, -1},
-    {"Soloists", "TXXX", "Soloists", 0xd0010, -1},
+    {"Comment", "COMM", "", 0xd0000, -1}, {"Notes", "TXXX", "Notes", 0xd0000, -1}, {"Notes", "QBGN", "", 0x10000, -1},
+    {"Lyrics", "USLT", "", 0x1d0000, -1}, {"Lyrics", "TXXX", "UNSYNCED LYRICS", 0x10000, -1},
+    {"Image File", "APIC", "", 0xd0000, 3}, {"Image File", "APIC", "", 0x10000, 0},
+    {"Image File", "APIC", "", 0x30000, -1}, {"Tempo", "COMM", "MusicMatch_Tempo", 0xd0000, -1},
+    {"Mood", "TMOO", "", 0x90000, -1}, {"Mood", "TXXX", "Mood", 0x50000, -1},
+    {"Mood", "COMM", "MusicMatch_Mood", 0x10000, -1}, {"Situation", "COMM", "MusicMatch_Situation", 0xd0000, -1},
+    {"Bios", "COMM", "MusicMatch_Bio", 0xd0000, -1}, {"Preference", "COMM", "MusicMatch_Preference", 0xd0000, -1},
+    {"Lyricist", "TEXT", "", 0xd0000, -1}, {"Original Lyricist", "TOLY", "", 0xd0000, -1},
+    {"Original Artist", "TOPE", "", 0xd0000, -1}, {"Initial Key", "TKEY", "", 0xd0000, -1},
+    {"Subtitle", "TIT3", "", 0xd0000, -1}, {"Grouping", "TIT1", "", 0xd0000, -1},
+    {"Publisher", "TPUB", "", 0xd0000, -1}, {"Soloists", "TXXX", "Soloists", 0xd0010, -1},
     {"Instruments", "COMM", "MusicMatch_ClassicalInstrument", 0xd0000, -1},
     {"Featured Performers", "COMM", "MusicMatch_ClassicalFeaturedPerformers", 0xd0000, -1},
     {"Classical Genre", "COMM", "MusicMatch_ClassicalGenre", 0xd0000, -1},
@@ -58,11 +56,10 @@ const Row kRows[kID3BuiltInRows] = {
     {"Artist URL", "WOAR", "", 0xd0000, -1}, {"Source URL", "WOAS", "", 0xd0000, -1},
     {"Radio Station URL", "WORS", "", 0xd0000, -1}, {"Payment URL", "WPAY", "", 0xd0000, -1},
     {"Publisher URL", "WPUB", "", 0xd0000, -1}, {"iTunes Compilation", "TCMP", "", 0xd0000, -1},
-    {"iTunes Gapless", "COMM", "iTunSMPB", 0xd0000, -1},
-    {"!@#$% iTunes Podcast Flag !@#$%", "PCST", "", 0xd0005, -1}, {"Episode URL", "TGID", "", 0x10000, -1},
-    {"!@#$% iTunes Podcast Episode URL !@#$%", "TGID", "", 0xd0000, -1}, {"Feed URL", "WFED", "", 0x10000, -1},
-    {"!@#$% iTunes Podcast Feed URL !@#$%", "WFED", "", 0xd0000, -1}, {"Comment", "TDES", "", 0x10000, -1},
-    {"!@#$% iTunes Podcast Description !@#$%", "TDES", "", 0xd0000, -1},
+    {"iTunes Gapless", "COMM", "iTunSMPB", 0xd0000, -1}, {"!@#$% iTunes Podcast Flag !@#$%", "PCST", "", 0xd0005, -1},
+    {"Episode URL", "TGID", "", 0x10000, -1}, {"!@#$% iTunes Podcast Episode URL !@#$%", "TGID", "", 0xd0000, -1},
+    {"Feed URL", "WFED", "", 0x10000, -1}, {"!@#$% iTunes Podcast Feed URL !@#$%", "WFED", "", 0xd0000, -1},
+    {"Comment", "TDES", "", 0x10000, -1}, {"!@#$% iTunes Podcast Description !@#$%", "TDES", "", 0xd0000, -1},
     {"!@#$% iTunes Podcast Date !@#$%", "TDRL", "", 0xd0020, -1},
     {"Album Artist", "TXXX", "Album Artist", 0xd0000, -1}, {"Album Artist", "COMM", "QB", 0x10000, -1},
     {"Peak Level", "COMM", "QB", 0x10000, -1}, {"Replay Gain", "COMM", "QB", 0x10000, -1},
@@ -123,26 +120,18 @@ TEST(ID3v2Read, FieldConversionsAndPrecedence) {
     const Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 1, 2};
     const std::vector<ReadCase> cases = {
         {"genre number", {Frame("TCON", Latin1("(13)"))}, "Genre", "Pop"},
-        {"genre number and name", {Frame("TCON", Latin1("(13)Pop"))}, "Genre", "Pop"},
         {"genre number out of range", {Frame("TCON", Latin1("(200)"))}, "Genre", "200"},
         {"genre minus one", {Frame("TCON", Latin1("-1"))}, "Genre", ""},
         {"genre word in parentheses", {Frame("TCON", Latin1("(RX)"))}, "Genre", "RX"},
-        {"number/total", {Frame("TRCK", Latin1("3/12"))}, "Track #", "3"},
-        {"rating 196", {Frame("POPM", Cat({Raw("x@y"), {0, 196}}))}, "Rating", "4"},
         {"rating 255", {Frame("POPM", Cat({Raw("x@y"), {0, 255}}))}, "Rating", "5"},
         {"rating missing", {Frame("POPM", Raw("x@y"))}, "Rating", "0"},
-        {"TXXX two values", {Frame("TXXX", Cat({Latin1("Soloists"), {0}, Raw("a"), {0}, Raw("b")}))}, "Soloists",
-         "a;b"},
         {"TDRC before Kw/Date",
          {Frame("TXXX", Cat({Latin1("Kw/Date"), {0}, Raw("1999")}), 4), Frame("TDRC", Latin1("2000-01-01"), 4)},
          "Date", "36526", 4},
-        {"Year without date", {Frame("TYER", Latin1("1987"))}, "Year", "1987"},
         {"Date absent with only TYER", {Frame("TYER", Latin1("1987"))}, "Date", "<absent>"},
         {"TXXX Date converted", {Frame("TXXX", Cat({Latin1("Date"), {0}, Raw("2000-01-02")}))}, "Date", "36527"},
         {"not a date", {Frame("TDRC", Latin1("soon"), 4)}, "Date", "", 4},
         {"notes in lower case", {Frame("TXXX", Cat({Latin1("notes"), {0}, Raw("n")}))}, "Notes", "n"},
-        {"USLT any description",
-         {Frame("USLT", Cat({{0}, Raw("eng"), Raw("whatever"), {0}, Raw("la la")}))}, "Lyrics", "la la"},
         {"picture type 4 through the third row",
          {Frame("APIC", Cat({{0}, Raw("image/png"), {0, 4}, Raw("d"), {0}, png}))}, "Image File",
          "iVBORw0KGgoBAg=="},
@@ -156,16 +145,11 @@ TEST(ID3v2Read, FieldConversionsAndPrecedence) {
          "Replay Gain", "-6.500000"},
         {"peak", {Frame("TXXX", Cat({Latin1("REPLAYGAIN_TRACK_PEAK"), {0}, Raw("0.988")}))}, "Peak Level",
          "0.988"},
-        {"UTF-16 with BOM", {Frame("TIT2", {1, 0xFF, 0xFE, 'h', 0, 0xE9, 0})}, "Name", "h\xC3\xA9"},
         {"UTF-16 big-endian mark", {Frame("TIT2", {1, 0xFE, 0xFF, 0, 'h', 0, 0xE9})}, "Name", "h\xC3\xA9"},
         {"UTF-16 without BOM, odd length", {Frame("TIT2", {1, 'h', 0, 'i'})}, "Name", "h"},
-        {"UTF-16BE", {Frame("TIT2", {2, 0, 'o', 0, 'k', 0, 0}, 4)}, "Name", "ok", 4},
-        {"UTF-8", {Frame("TIT2", Cat({{3}, Raw("\xE2\x82\xAC")}), 4)}, "Name", "\xE2\x82\xAC", 4},
         {"unknown encoding", {Frame("TIT2", Cat({{9}, Raw("x")}))}, "Name", ""},
         {"URL pieces", {Frame("WOAR", Cat({Raw("http://a"), {0, 0}, Raw("http://b")}))}, "Artist URL",
          "http://a;http://b"},
-        {"UITS payload as text", {Frame("PRIV", Cat({Raw("o@x"), {0, 0xEF, 0xBB, 0xBF}, Raw("<uits/>")}))},
-         "UITS Payload", "<uits/>"},
         {"podcast flag", {Frame("PCST", {1, 0, 0, 0})}, "!@#$% iTunes Podcast Flag !@#$%",
          "1"},  // adjusted below: the row's replay-gain bit formats it
     };
@@ -224,32 +208,27 @@ TEST(ID3v2Read, HeaderAndFrameLayouts) {
 }
 
 TEST(ID3v2Read, UnsynchronisationAndCompression) {
-    // Tag-level unsynchronisation, size counting the stored bytes (2.4) and
-    // the de-unsynchronised bytes (2.3 style), both followed by a valid frame.
-    const Bytes stored = Cat({Raw("TIT2"), {0, 0, 0, 5, 0, 0}, {0, 0xFF, 0, 0xE0, 'x'}});
-    const Bytes counted = Cat({Raw("TIT2"), {0, 0, 0, 4, 0, 0}, {0, 0xFF, 0, 0xE0, 'x'}});
-    for (const Bytes& f : {stored, counted}) {
-        CID3v2Tag tag(Tools());
-        ASSERT_TRUE(tag.Parse(Tag(3, {f, Frame("TPE1", Latin1("a"))}, 0x80)));
-        ASSERT_EQ(tag.FrameCount(), 2u);
-        EXPECT_EQ(tag.Frame(0).data, (Bytes{0, 0xFF, 0xE0, 'x'}));
-        EXPECT_EQ(Field(tag, "Artist"), "a");
-        EXPECT_EQ(tag.Frame(0).flags & kID3FrameUnsync, 0);
-    }
+    // Tag-level unsynchronisation with a frame size counting the
+    // de-unsynchronised bytes (2.3 style; mutagen checks the other style in
+    // the file-information tests), then a valid frame.
+    CID3v2Tag tag(Tools());
+    ASSERT_TRUE(tag.Parse(Tag(3, {Cat({Raw("TIT2"), {0, 0, 0, 4, 0, 0}, {0, 0xFF, 0, 0xE0, 'x'}}), Frame("TPE1", Latin1("a"))}, 0x80)));
+    ASSERT_EQ(tag.FrameCount(), 2u);
+    EXPECT_EQ(tag.Frame(0).data, (Bytes{0, 0xFF, 0xE0, 'x'}));
+    EXPECT_EQ(Field(tag, "Artist"), "a");
     // An unsynchronised tag cut in the middle of a frame.
     CID3v2Tag cut(Tools());
     Bytes cutTag = Tag(3, {Frame("TPE1", Latin1("a")), Cat({Raw("TIT2"), {0, 0, 0, 9, 0, 0}, {0, 0xFF, 0}})}, 0x80);
     ASSERT_TRUE(cut.Parse(cutTag));
     EXPECT_EQ(cut.FrameCount(), 1u);
 
-    // More than 20 times its size, or not zlib at all: the raw bytes stay.
+    // A frame more than 20 times its size, or not zlib at all: the raw bytes stay.
     const std::string bomb = std::string(1, '\0') + std::string(100000, 'b');
     Bytes big(compressBound(bomb.size()));
     uLongf bigSize = big.size();
     ASSERT_EQ(compress(big.data(), &bigSize, reinterpret_cast<const Bytef*>(bomb.data()), bomb.size()), Z_OK);
     big.resize(bigSize);
     for (const Bytes& data : {big, Raw("not zlib")}) {
-        CID3v2Tag tag(Tools());
         ASSERT_TRUE(tag.Parse(Tag(4, {Frame("TIT2", data, 4, 0x800)})));
         EXPECT_LT(Field(tag, "Name").size(), 1000u);
     }
@@ -337,15 +316,8 @@ TEST(ID3v2Write, StoredFieldsBecomeFrames) {
     };
     const Bytes trck = Tag(3, {Frame("TRCK", Latin1("3/12"))});
     const std::vector<WriteCase> cases = {
-        {"ASCII name", {}, "Name", "Hi", "TIT2", Hex(Cat({{0}, Raw("Hi"), {0}}))},
-        {"non-ASCII name", {}, "Name", "\xC3\xA9", "TIT2", "01fffee9000000"},
-        {"list field", {}, "Artist", "A;B", "TPE1", Hex(Cat({{0}, Raw("A"), {0}, Raw("B"), {0}}))},
         {"non-list field", {}, "Name", "A;B", "TIT2", Hex(Cat({{0}, Raw("A;B"), {0}}))},
         {"number keeps its total", trck, "Track #", "4", "TRCK", Hex(Cat({{0}, Raw("4/12"), {0}}))},
-        {"replay gain", {}, "Replay Gain", "3", "TXXX",
-         Hex(Cat({{0}, Raw("replaygain_track_gain"), {0}, Raw("+3.00 dB"), {0}}))},
-        {"peak", {}, "Peak Level", "0.5", "TXXX",
-         Hex(Cat({{0}, Raw("replaygain_track_peak"), {0}, Raw("0.500000"), {0}}))},
         {"empty removes", trck, "Track #", "", "TRCK", "<none>"},
         {"new year midnight dropped in 2.3", {}, "Date", "36526", "TXXX", "<none>"},
         {"noon kept in 2.3", {}, "Date", "36526.5", "TXXX", Hex(Cat({{0}, Raw("Kw/Date"), {0}, Raw("36526.5"), {0}}))},
@@ -353,8 +325,6 @@ TEST(ID3v2Write, StoredFieldsBecomeFrames) {
         {"read-only row adds a TXXX row", {}, "Date (release)", "x", "TXXX",
          Hex(Cat({{0}, Raw("Date (release)"), {0}, Raw("x"), {0}}))},
         {"comment", {}, "Comment", "c", "COMM", Hex(Cat({{0, 0, 0, 0, 0}, Raw("c"), {0}}))},
-        {"URL", {}, "Artist URL", "http://x", "WOAR", Hex(Raw("http://x"))},
-        {"rating", {}, "Rating", "4", "POPM", "00c4"},
     };
     for (const WriteCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -368,16 +338,12 @@ TEST(ID3v2Write, StoredFieldsBecomeFrames) {
 }
 
 TEST(ID3v2Write, RowsGrowAndTagLayout) {
+    // A new name adds a row (and its TXXX frame, which mutagen reads in the
+    // file-information tests); an empty value for an absent field adds none.
     CID3v2Tag tag(Tools());
     EXPECT_TRUE(tag.StoreField(KW_T("Mood2"), KW_T("calm")));
-    ASSERT_EQ(tag.RowCount(), kID3BuiltInRows + 2);
-    EXPECT_EQ(KwToUtf8(tag.Row(kID3BuiltInRows + 1).description), "Quillbox: Mood2");
-    EXPECT_EQ(Field(tag, "mood2"), "calm");
-    EXPECT_EQ(tag.RowCount(), kID3BuiltInRows + 2);
     EXPECT_FALSE(tag.StoreField(KW_T("Year"), KW_T("")));
-    Field(tag, "Year");
     EXPECT_EQ(tag.RowCount(), kID3BuiltInRows + 2);
-
     // An image path that cannot be read changes nothing; the cover stays.
     CID3v2Tag pictured(Tools());
     ASSERT_TRUE(pictured.Parse(Tag(3, {Frame("APIC", Cat({{0}, Raw("image/png"), {0, 3, 0}, Raw("img")}))})));
