@@ -101,10 +101,10 @@ TEST_F(HostSettings, DefaultsThenValuesPersistAtomically) {
     EXPECT_EQ(GetInt(KW_T("Low-pass mode")), 5);
     EXPECT_EQ(GetInt(KW_T("Add 6dB")), -3);
     EXPECT_EQ(ReadFile(SettingsFile()), "[Plugins\\Input\\DSD]\nLow-pass mode=5\nAdd 6dB=-3\n");
-    // Only the settings file is left in the folder: no temporary file behind.
+    // Only the settings file and its lock file are left: no temporary file behind.
     size_t entries = 0;
     for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir_.Path("dsdhost"))) ++entries;
-    EXPECT_EQ(entries, 1u);
+    EXPECT_EQ(entries, 2u);
 
     // Names the file format cannot hold are refused.
     EXPECT_FALSE(SetInt(KW_T("a=b"), 1));
