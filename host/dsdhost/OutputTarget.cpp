@@ -1,6 +1,7 @@
 #include "host/dsdhost/OutputTarget.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,8 +10,32 @@
 #include <cstring>
 #include <vector>
 
+namespace {
+
+// The temporary file of the decode in progress, removed when an interrupt or
+// termination signal ends the program (only async-signal-safe calls here).
+char g_temporary[4096];
+
+void RemoveTemporaryAndDie(int sig) {
+    if (g_temporary[0]) unlink(g_temporary);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+void WatchSignals(const std::string& path) {
+    if (path.size() >= sizeof(g_temporary)) return;
+    std::memcpy(g_temporary, path.c_str(), path.size() + 1);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(sig, RemoveTemporaryAndDie);
+}
+
+void UnwatchSignals() { g_temporary[0] = 0; }
+
+}  // namespace
+
 OutputTarget::~OutputTarget() {
-    if (temporary_) unlink(writePath_.c_str());
+    if (!temporary_) return;
+    UnwatchSignals();
+    unlink(writePath_.c_str());
 }
 
 std::string OutputTarget::Prepare(const std::string& out, dev_t inputDevice, ino_t inputInode) {
@@ -45,6 +70,7 @@ std::string OutputTarget::Prepare(const std::string& out, dev_t inputDevice, ino
     close(fd);
     writePath_ = buffer.data();
     temporary_ = true;
+    WatchSignals(writePath_);
     return {};
 }
 
@@ -53,5 +79,6 @@ std::string OutputTarget::Commit() {
     if (chmod(writePath_.c_str(), mode_) != 0 || rename(writePath_.c_str(), target_.c_str()) != 0)
         return "cannot put the output in place as " + target_ + ": " + strerror(errno);
     temporary_ = false;
+    UnwatchSignals();
     return {};
 }
