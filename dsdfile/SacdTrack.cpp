@@ -1,13 +1,18 @@
-// Disc-image tracks: opening a track of the image, its bytes, seeking and
-// duration. Not supported yet: opening fails, so no image object is ever made.
-#include "dsdfile/CDSDFile.h"
+// Disc-image tracks. Not supported yet: the container recognises nothing, so
+// every open of a disc-image track fails.
+#include "dsdfile/DsdContainer.h"
 
-bool CDSDFile::OpenSacdTrack(int32_t) { return false; }
+namespace {
 
-size_t CDSDFile::FillBlockFromSacd(size_t) { return 0; }
+class CSacdTrackContainer final : public CDsdContainer {
+public:
+    bool Open(IKwReader*, const KwXMLFilename&, const CDsdOpenOptions&, CAudioFormat&) override { return false; }
+    size_t Fill(uint8_t*, size_t) override { return 0; }
+    bool Seek(double) override { return false; }
+    double Duration() const override { return 0.0; }
+    bool IsDiscImage() const override { return true; }
+};
 
-bool CDSDFile::SeekSacd(double) { return false; }
+}  // namespace
 
-double CDSDFile::SacdDuration() const { return 0.0; }
-
-void CDSDFile::DestroySacd() { sacd_ = nullptr; }
+std::unique_ptr<CDsdContainer> MakeSacdTrackContainer() { return std::make_unique<CSacdTrackContainer>(); }

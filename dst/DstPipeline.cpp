@@ -5,7 +5,6 @@
 #include <cstring>
 #include <thread>
 
-#include "plugin/Settings.h"
 #include "support/KwPlatform.h"
 
 namespace {
@@ -76,7 +75,7 @@ CDstDecoder::CDstDecoder(uint32_t channels, uint32_t sampleRate)
     : m_channels(channels),
       m_sampleRate(sampleRate),
       m_frameBytes(static_cast<size_t>(sampleRate / 600) * channels) {
-    Start(GetDstDecodingThreads());
+    Start(0);
 }
 
 CDstDecoder::CDstDecoder(uint32_t channels, uint32_t sampleRate, int32_t threadSetting)
@@ -113,7 +112,6 @@ CDstDecoder::~CDstDecoder() {
 }
 
 CDstDecoder::CFrame* CDstDecoder::TakeWaitingFrame() {
-    if (m_hold.load(std::memory_order_acquire)) return nullptr;
     KwLockGuard guard(m_lock);
     for (auto& frame : m_queue) {
         if (frame->state.load(std::memory_order_relaxed) == CFrame::kWaiting) {
@@ -197,7 +195,7 @@ bool CDstDecoder::FetchDecoded(KwByteBuffer& out, bool wait) {
                                                          : KwThreadPriority::Lowest;
         for (auto& worker : m_workers) worker->SetPriority(workers);
     }
-    if (wait && !m_hold.load(std::memory_order_acquire))
+    if (wait)
         while (CountFrames(true) > 0) SleepMs(1);
 
     KwLockGuard guard(m_lock);

@@ -54,7 +54,7 @@ public:
         bool m_stateFailed = false;
     };
 
-    // Workers from the "DST Decoding Threads" setting.
+    // An automatic worker count (as the setting value 0).
     CDstDecoder(uint32_t channels, uint32_t sampleRate);
     // Workers from an explicit setting value (same rules as the setting).
     CDstDecoder(uint32_t channels, uint32_t sampleRate, int32_t threadSetting);
@@ -77,10 +77,10 @@ public:
     // 4 for 5 or more.
     static uint32_t WorkersFor(int32_t setting, unsigned processors);
 
-    // Test aid: while held, workers start no new frame.
-    void HoldWorkers(bool hold) { m_hold.store(hold, std::memory_order_release); }
-
 private:
+    // Tests reach the queue lock through this (holding it holds the workers).
+    friend struct CDstDecoderTestAccess;
+
     void Start(int32_t threadSetting);
     CFrame* TakeWaitingFrame();
     size_t CountFrames(bool includeDecoding);
@@ -95,7 +95,6 @@ private:
     std::vector<std::unique_ptr<CFrame>> m_spare;
     uint32_t m_nextSequence = 0;
     int32_t m_lastPriority = 0x7fffffff;
-    std::atomic<bool> m_hold{false};
     // Used only when no worker thread could be started: frames are then
     // decoded on the submitting thread.
     std::unique_ptr<CDecoderThread> m_inline;

@@ -5,7 +5,7 @@
 #include "pcm/ConvertToPCMContext.h"
 #include "support/KwLock.h"
 
-using Context = CDSDFile::CConvertToPCMContext;
+using Context = CConvertToPCMContext;
 
 namespace {
 
@@ -97,7 +97,7 @@ bool LowPassDesign(uint32_t lowPassMode, uint32_t& sections, double& cutOff) {
     }
 }
 
-CDSDFile::CConvertToPCMContext* TakeConvertContext(uint32_t channels, uint32_t outputRate, uint32_t lowPassMode) {
+CConvertToPCMContext* TakeConvertContext(uint32_t channels, uint32_t outputRate, uint32_t lowPassMode) {
     const uint32_t mode = NormalisedMode(lowPassMode);
     ContextPool& pool = Pool();
     KwLockGuard guard(pool.lock);
@@ -111,7 +111,7 @@ CDSDFile::CConvertToPCMContext* TakeConvertContext(uint32_t channels, uint32_t o
     return MakeContext(channels, outputRate, mode);
 }
 
-void ReturnConvertContext(CDSDFile::CConvertToPCMContext* context) {
+void ReturnConvertContext(CConvertToPCMContext* context) {
     if (context == nullptr) {
         return;
     }
@@ -143,13 +143,13 @@ void EnsureDecimatorTables() {
     dsd2pcm_build_tables();
 }
 
-std::vector<const CDSDFile::CConvertToPCMContext*> IdleConvertContexts() {
+std::vector<const CConvertToPCMContext*> IdleConvertContexts() {
     ContextPool& pool = Pool();
     KwLockGuard guard(pool.lock);
     return {pool.idle.begin(), pool.idle.end()};
 }
 
-void ConvertToPCM(CDSDFile::CConvertToPCMContext& context, const uint8_t* block, size_t frames,
+void ConvertToPCM(CConvertToPCMContext& context, const uint8_t* block, size_t frames,
                   size_t channelOffset, size_t stride, bool lsbFirst, bool add6dB, double* destination) {
     const size_t channels = std::min(context.decimators.size(), context.filters.size());
     const size_t frameWidth = context.channels;
@@ -189,7 +189,7 @@ void ConvertToPCM(CDSDFile::CConvertToPCMContext& context, const uint8_t* block,
     }
 }
 
-void ResetConvertContext(CDSDFile::CConvertToPCMContext& context) {
+void ResetConvertContext(CConvertToPCMContext& context) {
     for (auto& decimator : context.decimators) {
         dsd2pcm_reset(decimator.get());
     }

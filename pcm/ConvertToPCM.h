@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "dsdfile/CDSDFile.h"
+
+class CConvertToPCMContext;
 
 // Low-pass modes of the setting "Low-pass mode".
 enum LowPassMode : uint32_t { kLowPassSafe = 0, kLowPassMedium = 1, kLowPassPermissive = 2, kLowPassOff = 3 };
@@ -16,9 +17,9 @@ constexpr double kGain6dB = 1.9952623149688795;
 
 // Takes an idle context of this shape from the process-wide pool, or makes one.
 // A mode outside 0..3 behaves as Safe.
-CDSDFile::CConvertToPCMContext* TakeConvertContext(uint32_t channels, uint32_t outputRate, uint32_t lowPassMode);
+CConvertToPCMContext* TakeConvertContext(uint32_t channels, uint32_t outputRate, uint32_t lowPassMode);
 // Gives a context back to the pool (at most three stay idle).
-void ReturnConvertContext(CDSDFile::CConvertToPCMContext* context);
+void ReturnConvertContext(CConvertToPCMContext* context);
 // Destroys the pool and every idle context (at library unload).
 void DestroyConvertContextPool();
 
@@ -27,11 +28,11 @@ void DestroyConvertContextPool();
 // `frames` doubles at destination[c], destination[c + channels], ...
 // `lsbFirst`: reverse each byte's bit order first (DSF data).
 // `add6dB`: multiply every result by kGain6dB afterwards.
-void ConvertToPCM(CDSDFile::CConvertToPCMContext& context, const uint8_t* block, size_t frames,
+void ConvertToPCM(CConvertToPCMContext& context, const uint8_t* block, size_t frames,
                   size_t channelOffset, size_t stride, bool lsbFirst, bool add6dB, double* destination);
 
 // Refills every decimator with the silence history and zeroes every filter state.
-void ResetConvertContext(CDSDFile::CConvertToPCMContext& context);
+void ResetConvertContext(CConvertToPCMContext& context);
 
 // The filter design of a low-pass mode (any value outside 0..3 is Safe):
 // section count and cut-off in Hz; false for Off.
@@ -42,4 +43,4 @@ bool LowPassDesign(uint32_t lowPassMode, uint32_t& sections, double& cutOff);
 void EnsureDecimatorTables();
 
 // The idle contexts in pool order (a snapshot for diagnostics and tests).
-std::vector<const CDSDFile::CConvertToPCMContext*> IdleConvertContexts();
+std::vector<const CConvertToPCMContext*> IdleConvertContexts();

@@ -5,11 +5,10 @@
 #include <memory>
 #include <vector>
 
-#include "dsdfile/CDSDFile.h"
 #include "pcm/Dsd2Pcm.h"
 #include "pcm/IIRFilter.h"
 
-class CDSDFile::CConvertToPCMContext {
+class CConvertToPCMContext {
 public:
     CConvertToPCMContext(uint32_t channelCount, uint32_t outputRate, uint32_t mode)
         : channels(channelCount), rate(outputRate), lowPassMode(mode) {}

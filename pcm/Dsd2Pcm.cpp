@@ -61,11 +61,7 @@ void dsd2pcm_build_tables() {
 
 bool dsd2pcm_tables_ready() { return g_tablesDone.load(std::memory_order_acquire); }
 
-const double* dsd2pcm_table(unsigned t) { return g_tables[t % kDsd2PcmTables]; }
-
 const uint8_t* dsd2pcm_bit_reverse() { return g_bitReverse; }
-
-const double* dsd2pcm_half_filter() { return kHalfFilter; }
 
 void dsd2pcm_init(dsd2pcm_ctx_s* ctx) {
     std::memset(ctx->history, kSilence, sizeof ctx->history);
@@ -73,8 +69,6 @@ void dsd2pcm_init(dsd2pcm_ctx_s* ctx) {
 }
 
 void dsd2pcm_reset(dsd2pcm_ctx_s* ctx) { dsd2pcm_init(ctx); }
-
-const double (*dsd2pcm_tables())[256] { return g_tables; }
 
 // The ring works like this, per input byte with p the position: the byte is
 // stored at p; the byte at p - 6, which has just entered the older half of the

@@ -23,15 +23,8 @@ constexpr unsigned kDsd2PcmTables = 6;
 // does that for callers outside the pool).
 void dsd2pcm_build_tables();
 bool dsd2pcm_tables_ready();
-// Table t (0 … 5), entry e: the response of eight bits (bit 7 earliest).
-const double* dsd2pcm_table(unsigned t);
-// Entry i is i with its eight bits in reverse order.
+// The 256-entry bit-reversal table (valid once the tables are built).
 const uint8_t* dsd2pcm_bit_reverse();
-// The 48 taps of one half of the filter, h[0] next to its centre.
-const double* dsd2pcm_half_filter();
-
-// The tables as one block: dsd2pcm_tables()[t][e] (for the block kernels).
-const double (*dsd2pcm_tables())[256];
 
 // Straight-line view of one channel for one pass of up to kDsd2PcmPass bytes:
 // plain[k] holds ring slot (position + k) for k < 16 and new byte k - 16 after

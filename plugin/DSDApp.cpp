@@ -20,7 +20,7 @@ KwApp::~KwApp() {
 
 KwApp* KwApp::Current() { return g_currentApp.load(std::memory_order_acquire); }
 
-bool KwApp::DllEntry(KwModuleHandle instance, uint32_t reason, void* /*reserved*/) {
+bool KwApp::DllEntry(KwModuleHandle instance, uint32_t reason, void* reserved) {
     if (reason == kKwProcessAttach) {
         if (attachCount_.fetch_add(1, std::memory_order_acq_rel) + 1 == 1) {
             module_ = instance;
@@ -33,7 +33,11 @@ bool KwApp::DllEntry(KwModuleHandle instance, uint32_t reason, void* /*reserved*
         return true;
     }
     if (reason == kKwProcessDetach) {
-        if (attachCount_.fetch_sub(1, std::memory_order_acq_rel) == 1) ExitInstance();
+        // A detach with a non-null reserved argument comes while the process
+        // terminates: other libraries may already be gone, and the system
+        // reclaims everything, so nothing is called into or freed. A normal
+        // unload (reserved null) releases all.
+        if (attachCount_.fetch_sub(1, std::memory_order_acq_rel) == 1 && reserved == nullptr) ExitInstance();
         return true;
     }
     return true;

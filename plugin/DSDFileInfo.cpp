@@ -1,16 +1,45 @@
 #include "plugin/DSDFileInfo.h"
 
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "plugin/Settings.h"
 #include "plugin/SharedToolsHelper.h"
 #include "support/KwNumbers.h"
 
 namespace {
+
+// Largest tag block read: a synchsafe tag size, its header and a footer.
+constexpr int64_t kMaxTagBlock = (int64_t{1} << 28) + 20;
 
 bool Answer(IKwDllString* result, const KwString& text) {
     if (result) result->SetText(text.c_str(), static_cast<int32_t>(text.size()));
     return true;
 }
 
-bool Equals(const KwChar* a, const KwChar* b) { return a && KwStringView(a) == KwStringView(b); }
+
+// Reads exactly `count` bytes from the reader's position.
+bool ReadExactly(IKwReader* reader, uint8_t* out, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        const auto want = static_cast<int32_t>(std::min<size_t>(count - done, 1 << 20));
+        const int32_t got = reader->Read(out + done, want);
+        if (got <= 0) return false;
+        done += static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool WriteExactly(IKwReader* reader, const uint8_t* bytes, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        const auto chunk = static_cast<int32_t>(std::min<size_t>(count - done, 1 << 20));
+        if (reader->Write(bytes + done, chunk) != chunk) return false;
+        done += static_cast<size_t>(chunk);
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -20,6 +49,8 @@ CDSDFileInfo::~CDSDFileInfo() {
 
 bool CDSDFileInfo::GetProperty(const KwChar* name, IKwDllString* result) {
     if (!file_ || !name) return false;
+    const KwStringView n(name);
+    auto Equals = [&n](const KwChar*, KwStringView fixed) { return n == fixed; };
     const CAudioFormat& format = file_->SourceFormat();
     if (Equals(name, KW_T("Bitrate")))
         return Answer(result, KwFormatInt32(static_cast<int32_t>(format.AvgBytesPerSec() * 8u) / 1000));
@@ -29,34 +60,112 @@ bool CDSDFileInfo::GetProperty(const KwChar* name, IKwDllString* result) {
     if (Equals(name, KW_T("Bit Depth"))) return Answer(result, KwFormatInt32(format.BitsPerSample()));
     if (Equals(name, KW_T("Compression"))) return Answer(result, KW_T("DSD"));
     if (Equals(name, KW_T("UITS Media Hash Byte Range"))) {
+        // 64-bit offsets: a file above 2 GiB gets its true byte range.
         if (file_->DataLength() < 1) return Answer(result, KwString());
         return Answer(result, KwFormatInt64(file_->DataStart()) + KW_T("-") +
                                   KwFormatInt64(file_->DataStart() + file_->DataLength()));
     }
-    if (KwEqualsNoCase(name, KW_T("Support Tag Writing"))) return Answer(result, KW_T("0"));
-    // Tag fields: no tag object is kept by this object yet.
-    return false;
+    if (KwEqualsNoCase(name, KW_T("Support Tag Writing"))) return Answer(result, tag_ ? KW_T("1") : KW_T("0"));
+    if (!tag_) return false;
+    bool found = false;
+    if (!tag_->GetField(name, result, &found)) return false;
+    return found;
 }
 
-bool CDSDFileInfo::SetProperty(const KwChar*, const KwChar*) { return false; }
+bool CDSDFileInfo::SetProperty(const KwChar* name, const KwChar* value) {
+    if (!tag_ || !name) return false;
+    const bool changed = tag_->StoreField(name, value ? KwStringView(value) : KwStringView());
+    if (changed) dirty_ = true;
+    return changed;
+}
 
-bool CDSDFileInfo::GetTagSummary(IKwDllString* result) { return Answer(result, KW_T("ID3v2 Tag: none")); }
+bool CDSDFileInfo::GetTagSummary(IKwDllString* result) {
+    KwString text;
+    if (!tag_) {
+        text = KW_T("ID3v2 Tag: none\r\n");
+    } else {
+        const uint8_t major = tag_->MajorVersion();
+        text = major == 3 ? KW_T("ID3v2.3") : major == 4 ? KW_T("ID3v2.4") : KW_T("ID3v2");
+        text += KW_T(" Tag: (") + KwFormatInt64(static_cast<int64_t>(tag_->RawLength())) + KW_T(" bytes)\r\n");
+        for (size_t i = 0; i < tag_->FrameCount(); ++i) {
+            const KwString line = tag_->FrameDisplayText(i);
+            if (!line.empty()) text += KW_T("  ") + line + KW_T("\r\n");
+        }
+    }
+    while (!text.empty() && (text.back() == KW_T('\r') || text.back() == KW_T('\n'))) text.pop_back();
+    return Answer(result, text);
+}
 
 bool CDSDFileInfo::Open(const KwChar* fileName) {
     fileName_ = KwXMLFilename(fileName);
+    // A new file starts without the previous file's tag and pending changes.
+    tag_.reset();
+    dirty_ = false;
     file_ = std::make_unique<CDSDFile>();
     IKwReader* reader = CKwSharedToolsHelper::Instance().CreateGenericReader(fileName_.ToText().c_str());
     if (reader) reader->Open();
-    return file_->Open(reader, 1, 0, 0, fileName_);
+    CDsdOpenOptions options;
+    options.dstThreads = GetDstDecodingThreads();
+    options.lowPassMode = static_cast<uint32_t>(GetLowPassMode());
+    if (!file_->Open(reader, 1, 0, 0, fileName_, options)) return false;
+    ReadTag();
+    return true;
+}
+
+void CDSDFileInfo::ReadTag() {
+    IKwReader* reader = file_->Reader();
+    if (!reader || !reader->IsOpen() || std::memcmp(file_->DsfHeader(), "DSD ", 4) != 0) return;
+    tag_ = std::make_unique<CID3v2Tag>(CKwSharedToolsHelper::Instance().GetTools());
+    const uint64_t offset = file_->MetadataOffset();
+    const int64_t size = reader->GetSize();
+    if (offset == 0 || size < 0 || offset >= static_cast<uint64_t>(size)) return;
+    const int64_t length = std::min<int64_t>(size - static_cast<int64_t>(offset), kMaxTagBlock);
+    std::vector<uint8_t> block(static_cast<size_t>(length));
+    if (reader->Seek(static_cast<int64_t>(offset), kKwSeekBegin) != static_cast<int64_t>(offset) ||
+        !ReadExactly(reader, block.data(), block.size()))
+        return;
+    if (!tag_->Parse(block.data(), block.size())) tag_->Reset();
+}
+
+bool CDSDFileInfo::WriteTag(const uint8_t* bytes, size_t size) {
+    IKwReader* reader = file_->Reader();
+    if (!reader) return false;
+    // What the file holds now beyond the audio: the header and the old tag.
+    uint8_t header[28];
+    std::memcpy(header, file_->DsfHeader(), sizeof(header));
+    const int64_t oldSize = reader->GetSize();
+    const uint64_t offset = file_->MetadataOffset();
+    const int64_t tailStart = offset != 0 && oldSize > 0 && offset < static_cast<uint64_t>(oldSize)
+                                  ? static_cast<int64_t>(offset)
+                                  : oldSize;
+    std::vector<uint8_t> tail;
+    if (oldSize >= 0 && oldSize - tailStart <= kMaxTagBlock) {
+        tail.resize(static_cast<size_t>(oldSize - tailStart));
+        if (reader->Seek(tailStart, kKwSeekBegin) != tailStart || !ReadExactly(reader, tail.data(), tail.size()))
+            return false;
+    } else {
+        return false;  // nothing to restore from: do not risk the file
+    }
+    if (file_->SaveTag(bytes, size)) return true;
+    // Put the old tail and header back.
+    if (reader->Seek(tailStart, kKwSeekBegin) == tailStart && reader->Truncate() &&
+        WriteExactly(reader, tail.data(), tail.size()) && reader->Seek(0, kKwSeekBegin) == 0)
+        WriteExactly(reader, header, sizeof(header));
+    return false;
 }
 
 bool CDSDFileInfo::Close() {
-    dirty_ = false;
+    bool result = true;
+    if (dirty_ && file_ && tag_) {
+        std::vector<uint8_t> bytes;
+        result = tag_->Render(bytes) && WriteTag(bytes.data(), bytes.size());
+    }
     file_.reset();
-    return true;
+    return result;
 }
 
 int32_t CDSDFileInfo::RemoveTag(int32_t kind) {
     if (kind == 1) return 0;
-    return -1;  // kind 0 needs a tag object; others are not known
+    if (kind != 0 || !file_ || !tag_) return -1;
+    return WriteTag(nullptr, 0) ? 0 : -1;
 }

@@ -1,6 +1,7 @@
 // CDSDFileInfo: the file-information object that GetFileInfo hands to the
 // host: technical properties of a DSD file, read through the same CDSDFile
-// that playback uses.
+// that playback uses, and the ID3v2 tag of a DSF file, read and written
+// through CID3v2Tag.
 #pragma once
 
 #include <memory>
@@ -8,6 +9,7 @@
 #include "dsdfile/CDSDFile.h"
 #include "plugin/kwapi/IKwAudioFileInfo.h"
 #include "plugin/kwapi/IKwHost.h"
+#include "tags/CID3v2Tag.h"
 #include "tags/KwPropertyMap.h"
 #include "tags/KwXMLFilename.h"
 
@@ -26,9 +28,16 @@ public:
     int32_t RemoveTag(int32_t kind) override;
 
 private:
+    // Reads the tag block of an opened DSF file into a new tag object.
+    void ReadTag();
+    // Writes `bytes` as the file's tag; on a failed write puts the old tail
+    // and header back so that the file stays as it was.
+    bool WriteTag(const uint8_t* bytes, size_t size);
+
     IKwHost* host_;
     std::unique_ptr<CDSDFile> file_;
     KwPropertyMap properties_;
     KwXMLFilename fileName_;
+    std::unique_ptr<CID3v2Tag> tag_;
     bool dirty_ = false;
 };

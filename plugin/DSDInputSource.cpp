@@ -43,18 +43,22 @@ void CDSDInputSource::ReplaceFile(CDSDFile* file) {
 
 int32_t CDSDInputSource::Open(const KwChar* fileName) {
     KwXMLFilename name(fileName);
+    // A second Open starts where a new input source starts: the earlier file
+    // object, the reader it borrowed and every answer of the first Open go.
+    if (file_) file_->Close();
+    ReplaceFile(nullptr);
+    DestroyReader();
+    buffer_.reset();
+    bitRate_ = sampleRate_ = bitsPerSample_ = channels_ = -1;
+    length_ = duration_ = -1;
+    fromMemory_ = 0;
+    endOfData_ = 0;
+    readOffset_ = 0;
     bufferCapacity_ = 1;
     bufferFill_ = 0;
 
     IKwReader* reader = host_ ? host_->CreateReader(name.FileName().c_str(), 0, readerOpenFlags_) : nullptr;
     if (!reader) return -1;
-    // A second Open replaces the reader; the earlier one is destroyed together
-    // with the file object that borrowed it.
-    if (reader_ && reader_ != reader) {
-        if (file_) file_->Close();
-        ReplaceFile(nullptr);
-        DestroyReader();
-    }
     reader_ = reader;
     reader_->SetOption(KW_T("READ_ONLY"), KW_T("1"));
     reader_->SetOption(KW_T("Set Support ICY Metadata"), supportIcyMetadata_ ? KW_T("1") : KW_T(""));
@@ -65,7 +69,10 @@ int32_t CDSDInputSource::Open(const KwChar* fileName) {
 
     ReplaceFile(new CDSDFile());
     file_->SetAdd6dB(GetAdd6dB());
-    if (!file_->Open(reader_, 0, static_cast<uint32_t>(outputModes_), highestDsdRate_, name)) return -1;
+    CDsdOpenOptions options;
+    options.dstThreads = GetDstDecodingThreads();
+    options.lowPassMode = static_cast<uint32_t>(GetLowPassMode());
+    if (!file_->Open(reader_, 0, static_cast<uint32_t>(outputModes_), highestDsdRate_, name, options)) return -1;
 
     const CAudioFormat& output = file_->OutputFormat();
     const CAudioFormat& source = file_->SourceFormat();
@@ -213,6 +220,7 @@ int32_t CDSDInputSource::DoCommand(int32_t code) {
 int32_t CDSDInputSource::Read(void* destination, int32_t count) {
     // Reading needs an opened file; without one nothing is delivered.
     if (!file_ || !destination || count <= 0) return 0;
-    const int64_t frames = int64_t{count} * 8 / FrameBits(file_->OutputFormat());
-    return static_cast<int32_t>(file_->ReadSamples(destination, static_cast<uint32_t>(frames)));
+    // The bytes asked for, also parts of a frame: a host may read in any
+    // size, and a short answer would read as the end of the stream.
+    return static_cast<int32_t>(file_->ReadBytes(destination, static_cast<uint32_t>(count)));
 }

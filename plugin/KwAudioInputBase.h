@@ -8,16 +8,27 @@
 #include "plugin/kwapi/IKwAudioInput.h"
 #include "plugin/kwapi/IKwHost.h"
 
-class KwAudioInputBase : public KwObjectImpl<IKwAudioInput> {
+// The two operations the base class adds come in slots 6 and 7, straight
+// after the interface's own; the implementation's destructor follows them.
+class IKwBufferedAudioInput : public IKwAudioInput {
+public:
+    // Refills the intermediate buffer; -1 when the input has no such source.
+    virtual int32_t FillBuffer() = 0;  // 6
+    virtual int32_t ResetBuffer() = 0;  // 7
+
+protected:
+    ~IKwBufferedAudioInput() = default;
+};
+
+class KwAudioInputBase : public KwObjectImpl<IKwBufferedAudioInput> {
 public:
     explicit KwAudioInputBase(IKwHost* host) : host_(host) {}
     ~KwAudioInputBase() override;
 
     int32_t GetInfo(int32_t code, IKwDllString* result) override;
     int32_t Read(void* destination, int32_t count) override;
-    // Refills the intermediate buffer; -1 when the input has no such source.
-    virtual int32_t FillBuffer() { return -1; }
-    virtual int32_t ResetBuffer();
+    int32_t FillBuffer() override { return -1; }
+    int32_t ResetBuffer() override;
 
 protected:
     void DestroyReader();

@@ -2,72 +2,43 @@
 // file. Every frame is decoded again and compared with its input before the
 // file is written.
 //
-//   dstenc [options] IN OUT.dff
-//     --segments N         filter segments per channel (1..4; default automatic)
-//     --table-segments N   -1 = tables use the filter segmentation, 1..8 = own
-//     --shared 0|1         filters and tables shared by all channels or not
-//     --per-channel-seg    segment counts differ by channel
-//     --table-map 0|1      write the table mapping out / copy the filter mapping
-//     --max-order N        highest filter order tried (1..128)
-//     --order N            fixed filter order
-//     --coded-filters -1|0|1, --coded-tables -1|0|1, --method -1|0|1|2
-//     --table-length N     longest probability table (1..64)
-//     --half-prob -1|0|1   half-probability flag
-//     --uncoded -1|0|1     uncoded frames when coding does not pay / never / always
-//     --quiet
+//   dstenc [options] IN OUT.dff     (dstenc --help lists the options)
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include <CLI/CLI.hpp>
+
 #include "dst/DstDecoder.h"
 #include "tools/lib/DsdSourceReader.h"
 #include "tools/lib/DsdiffWriter.h"
 #include "tools/lib/DstEncoder.h"
 
-namespace {
-
-int Usage() {
-    std::fprintf(stderr, "usage: dstenc [options] IN.dsf|IN.dff OUT.dff (see the source for options)\n");
-    return 2;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     dsdtools::DstEncoderOptions o;
     bool quiet = false;
     std::string in, out;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto num = [&](int32_t& v) {
-            if (i + 1 >= argc) return false;
-            v = std::atoi(argv[++i]);
-            return true;
-        };
-        bool ok = true;
-        if (a == "--segments") ok = num(o.filterSegments);
-        else if (a == "--table-segments") ok = num(o.tableSegments);
-        else if (a == "--shared") ok = num(o.sharedMapping);
-        else if (a == "--per-channel-seg") o.perChannelSegmentation = true;
-        else if (a == "--table-map") ok = num(o.tablesUseFilterMapping);
-        else if (a == "--max-order") ok = num(o.maxOrder);
-        else if (a == "--order") ok = num(o.fixedOrder);
-        else if (a == "--coded-filters") ok = num(o.codedFilters);
-        else if (a == "--coded-tables") ok = num(o.codedTables);
-        else if (a == "--method") ok = num(o.method);
-        else if (a == "--table-length") ok = num(o.maxTableLength);
-        else if (a == "--half-prob") ok = num(o.halfProb);
-        else if (a == "--uncoded") ok = num(o.uncoded);
-        else if (a == "--quiet") quiet = true;
-        else if (!a.empty() && a[0] == '-') ok = false;
-        else if (in.empty()) in = a;
-        else if (out.empty()) out = a;
-        else ok = false;
-        if (!ok) return Usage();
-    }
-    if (in.empty() || out.empty()) return Usage();
+    CLI::App app{"Compresses a DSF or plain DSDIFF file into a DST-compressed DSDIFF file; every frame is "
+                 "decoded again and compared with its input before the file is written."};
+    app.add_option("--segments", o.filterSegments, "filter segments per channel (1..4; default automatic)");
+    app.add_option("--table-segments", o.tableSegments, "-1: tables use the filter segmentation; 1..8: their own");
+    app.add_option("--shared", o.sharedMapping, "filters and tables shared by all channels (1) or not (0)");
+    app.add_flag("--per-channel-seg", o.perChannelSegmentation, "segment counts differ by channel");
+    app.add_option("--table-map", o.tablesUseFilterMapping, "write the table mapping out (0) / copy the filter mapping (1)");
+    app.add_option("--max-order", o.maxOrder, "highest filter order tried (1..128)");
+    app.add_option("--order", o.fixedOrder, "fixed filter order");
+    app.add_option("--coded-filters", o.codedFilters, "-1 automatic, 0 plain, 1 coded filter coefficients");
+    app.add_option("--coded-tables", o.codedTables, "-1 automatic, 0 plain, 1 coded probability tables");
+    app.add_option("--method", o.method, "coding method -1 (automatic), 0, 1 or 2");
+    app.add_option("--table-length", o.maxTableLength, "longest probability table (1..64)");
+    app.add_option("--half-prob", o.halfProb, "half-probability flag (-1 automatic, 0, 1)");
+    app.add_option("--uncoded", o.uncoded, "uncoded frames: -1 when coding does not pay, 0 never, 1 always");
+    app.add_flag("--quiet", quiet, "print no summary");
+    app.add_option("input", in, "input file (.dsf or plain .dff)")->required();
+    app.add_option("output", out, "output file (.dff)")->required();
+    CLI11_PARSE(app, argc, argv);
 
     dsdtools::DsdSource src;
     if (!dsdtools::ReadDsdSource(in, src)) {

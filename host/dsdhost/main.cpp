@@ -15,6 +15,7 @@
 #include "host/dsdhost/OutputTarget.h"
 #include "host/dsdhost/PluginHost.h"
 #include "host/dsdhost/SettingsCommand.h"
+#include "host/dsdhost/TagCommands.h"
 #include "support/KwBase64.h"
 #include "support/KwDllString.h"
 #include "support/KwNumbers.h"
@@ -282,6 +283,8 @@ int main(int argc, char** argv) {
     info->add_option("FILE", infoFile, "DSF, DSDIFF or disc image (path;N selects track N)")->required();
     info->add_option("--output", infoOutput, "form to ask for")->check(CLI::IsMember({"native", "packed", "pcm"}));
 
+    TagCommands tagCommands(app, info, &infoFile);
+
     auto* decode = app.add_subcommand("decode", "play a file through the plug-in into a file");
     std::string in, out, output = "pcm", variant = "a", pcmFormat = "f64";
     int64_t maxRate = 0;
@@ -309,6 +312,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     KwHostObject host;
+    if (tagCommands.Parsed()) return tagCommands.Run(plugin, &host);
     if (info->parsed()) {
         const int32_t modes = infoOutput == "native" ? 1 : infoOutput == "packed" ? 2 : 0;
         return CmdInfo(plugin, &host, infoFile, modes);

@@ -84,30 +84,6 @@ INSTANTIATE_TEST_SUITE_P(Shapes, DsfNative,
                              return std::to_string(info.param.channels) + "ch_" + std::to_string(info.param.rate);
                          });
 
-TEST(DsfPlayback, PackedFramesFollowTheSampleFormula) {
-    Workspace ws;
-    const auto stream = Tones(2, 2822400, 2822400 / 20 + 8 * 333);
-    const fs::path dsf = ws / "in.dsf";
-    ASSERT_TRUE(dsdtools::WriteDsf(dsf.string(), stream));
-    ASSERT_EQ(RunCommand(Bin("dsdhost") + " decode --output packed " + Quote(dsf) + " " + Quote(ws / "out.raw")), 0);
-    const auto raw = ReadBytes(ws / "out.raw");
-    ASSERT_EQ(raw.size() % 16, 0u);
-    const size_t frames = raw.size() / 16;
-    const auto native = ExpectedNative(stream, 4096, 2, {0, 1});
-    // Two native frames make one packed frame, except at an odd end.
-    ASSERT_EQ(frames, native.size() / 2 / 2 + 0) << "native frames " << native.size() / 2;
-    for (size_t p = 0; p < frames; ++p) {
-        for (size_t c = 0; c < 2; ++c) {
-            double sample;
-            std::memcpy(&sample, raw.data() + (p * 2 + c) * 8, 8);
-            // The bytes are taken most significant bit first for the sample.
-            const uint8_t b1 = dsdtools::ReverseBits(native[(2 * p) * 2 + c]);
-            const uint8_t b2 = dsdtools::ReverseBits(native[(2 * p + 1) * 2 + c]);
-            ASSERT_EQ(sample, (b1 * 256.0 + b2) * std::ldexp(1.0, -23)) << p << " " << c;
-        }
-    }
-}
-
 TEST(DsfPlayback, SeekingStartsAtTheBlockGroupOfThatTime) {
     Workspace ws;
     const auto stream = Tones(2, 2822400, 2822400 / 2);

@@ -1,6 +1,9 @@
 // The input source of the loaded plug-in, driven as a host drives it.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
+
 #include "host/common/KwHostObject.h"
 #include "plugin/kwapi/IKwAudioInput.h"
 #include "plugin/kwapi/IKwTools.h"
@@ -9,6 +12,8 @@
 #include "support/KwPlatform.h"
 #include "tags/KwXMLFilename.h"
 #include "tests/e2e/E2eSupport.h"
+#include "tools/lib/DsdiffWriter.h"
+#include "tools/lib/DstEncoder.h"
 
 namespace {
 
@@ -44,13 +49,42 @@ struct InputFixture : ::testing::Test {
         ASSERT_NE(plugin.get, nullptr);
         ASSERT_TRUE(dsdtools::WriteDsf(dsf.string(), stream));
     }
-    KwPtr<IKwAudioInput> OpenWith(int outputModes) {
+    KwPtr<IKwAudioInput> OpenWith(int outputModes, const fs::path& path = {}, const char* type = "dsf") {
         KwPtr<IKwAudioInput> input(plugin.get(&host));
         input->SetInfo(31, KwFromUtf8(std::to_string(outputModes)).c_str());
-        EXPECT_EQ(input->Open(HostName(dsf, "dsf").c_str()), 0);
+        EXPECT_EQ(input->Open(HostName(path.empty() ? dsf : path, type).c_str()), 0);
         return input;
     }
+    // Plain and DST-coded DSDIFF files of the same stream.
+    fs::path WriteDff() {
+        const fs::path path = ws / "plain.dff";
+        EXPECT_TRUE(dsdtools::WriteDsdiff(path.string(), stream));
+        return path;
+    }
+    fs::path WriteDst(size_t& frames) {
+        std::vector<uint8_t> interleaved;
+        for (size_t k = 0; k < stream.BytesPerChannel(); ++k)
+            for (const auto& channel : stream.channels) interleaved.push_back(channel[k]);
+        const auto coded = dsdtools::DstEncodeStream(interleaved.data(), interleaved.size(), 2, 2822400);
+        frames = coded.size();
+        const fs::path path = ws / "coded.dff";
+        EXPECT_TRUE(dsdtools::WriteDsdiffDst(path.string(), 2, 2822400, coded));
+        return path;
+    }
 };
+
+// Reads to the end in pieces whose sizes `next` chooses.
+template <class Next>
+std::vector<uint8_t> ReadToEnd(IKwAudioInput* input, Next next) {
+    std::vector<uint8_t> all, piece(1 << 20);
+    for (;;) {
+        const int32_t size = next();
+        const int32_t got = input->Read(piece.data(), size);
+        if (got <= 0) return all;
+        EXPECT_LE(got, size);
+        all.insert(all.end(), piece.begin(), piece.begin() + got);
+    }
+}
 
 TEST_F(InputFixture, AnswersForAStereoDsfDeliveredAsNativeDsd) {
     auto input = OpenWith(1);
@@ -79,12 +113,10 @@ TEST_F(InputFixture, AnswersForAStereoDsfDeliveredAsNativeDsd) {
     EXPECT_EQ(bytes[2], 2);                                // channels
     EXPECT_EQ(bytes[24] | (bytes[25] << 8), 0x0AEF);       // native DSD, least significant bit first
 
-    // 4096 bytes ask for 2048 frames, less than one block group of 2 x 4096 bytes: nothing.
+    // Any count is delivered whole, less than a block group and parts of a frame too.
     std::vector<uint8_t> buffer(1 << 16);
-    EXPECT_EQ(input->Read(buffer.data(), 4096), 0);
-    EXPECT_EQ(input->Read(buffer.data(), 8192), 8192);
-    // A count that is not a multiple of the frame size covers only whole frames.
-    EXPECT_EQ(input->Read(buffer.data(), 8193), 8192);
+    EXPECT_EQ(input->Read(buffer.data(), 4096), 4096);
+    EXPECT_EQ(input->Read(buffer.data(), 8193), 8193);
 }
 
 TEST_F(InputFixture, PcmOutputAndTheLowPassStatus) {
@@ -95,7 +127,7 @@ TEST_F(InputFixture, PcmOutputAndTheLowPassStatus) {
     std::vector<uint8_t> buffer(1 << 16);
     // 65536 bytes are 4096 stereo frames of doubles: one block group.
     EXPECT_EQ(input->Read(buffer.data(), 65536), 65536);
-    EXPECT_EQ(input->Read(buffer.data(), 15), 0);  // less than one frame
+    EXPECT_EQ(input->Read(buffer.data(), 15), 15);  // less than one frame
 }
 
 TEST_F(InputFixture, SeekAcceptsCommaAndPoint) {
@@ -108,6 +140,53 @@ TEST_F(InputFixture, SeekAcceptsCommaAndPoint) {
     ASSERT_EQ(b->Read(y.data(), 8192), 8192);
     EXPECT_EQ(x, y);
     EXPECT_EQ(a->DoCommand(2), 0);  // the file reader can be aborted
+}
+
+// A host that reads in random sizes from 1 byte to 1 MiB gets the bytes of one
+// that reads in 1 MiB pieces: every container, every output form.
+TEST_F(InputFixture, AnyReadSizeGivesTheSameBytes) {
+    size_t frames = 0;
+    const std::pair<fs::path, const char*> files[] = {{dsf, "dsf"}, {WriteDff(), "dff"}, {WriteDst(frames), "dff"}};
+    std::mt19937 random(8);
+    std::uniform_real_distribution<double> logSize(0.0, std::log(double(1 << 20)));
+    for (const auto& [path, type] : files) {
+        for (int modes : {1, 2, 0}) {
+            auto whole = OpenWith(modes, path, type);
+            auto pieces = OpenWith(modes, path, type);
+            const auto expected = ReadToEnd(whole.get(), [] { return int32_t{1} << 20; });
+            const auto got = ReadToEnd(pieces.get(), [&] { return static_cast<int32_t>(std::exp(logSize(random))); });
+            EXPECT_GT(expected.size(), 100000u) << path << " " << modes;
+            EXPECT_TRUE(got == expected) << path << " " << modes << ": " << got.size() << " " << expected.size();
+        }
+    }
+}
+
+// Code 12 of a DSDIFF file: duration x 8 x output rate / 1000, rounded.
+TEST_F(InputFixture, DsdiffLengthFromTheDuration) {
+    size_t frames = 0;
+    const fs::path plain = WriteDff(), coded = WriteDst(frames);
+    EXPECT_EQ(Ask(OpenWith(0, plain, "dff").get(), 12), std::to_string(352800 * 8 / 4));
+    EXPECT_EQ(Ask(OpenWith(1, plain, "dff").get(), 12), std::to_string(352800 * 8 / 4));
+    const double duration = static_cast<double>(frames) * 4704 * 2 * 1000.0 / 705600;
+    EXPECT_EQ(Ask(OpenWith(0, coded, "dff").get(), 12), std::to_string(std::llround(duration * 8 * 352800 / 1000)));
+}
+
+// A second Open replaces everything the first one set.
+TEST_F(InputFixture, SecondOpenStartsAfresh) {
+    KwPtr<IKwAudioInput> input(plugin.get(&host));
+    input->SetInfo(31, KW_T("1"));
+    ASSERT_EQ(input->Open(HostName(dsf, "dsf").c_str()), 0);
+    std::vector<uint8_t> buffer(100);
+    ASSERT_EQ(input->Read(buffer.data(), 100), 100);  // leaves output waiting
+    ASSERT_EQ(input->Open(HostName(WriteDff(), "dff").c_str()), 0);
+    EXPECT_EQ(Ask(input.get(), 1), "250");
+    ASSERT_EQ(input->Read(buffer.data(), 2), 2);
+    EXPECT_EQ(buffer[0], stream.channels[0][0]);  // the new file from its start
+    EXPECT_EQ(buffer[1], stream.channels[1][0]);
+    EXPECT_EQ(input->Open(HostName(ws / "none.dsf", "dsf").c_str()), -1);
+    for (int code : {0, 1, 8, 9, 10, 12}) EXPECT_EQ(Ask(input.get(), code), "-1") << code;
+    EXPECT_EQ(input->GetInfo(30, nullptr), -1);
+    EXPECT_EQ(input->Read(buffer.data(), 2), 0);
 }
 
 TEST_F(InputFixture, OpenFailuresLeaveTheAnswersAtMinusOne) {

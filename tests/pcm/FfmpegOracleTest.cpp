@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -28,31 +27,30 @@ struct Dsf {
     std::vector<uint8_t> data;  // whole block groups only
 };
 
-uint64_t Le(const uint8_t* p, int n) {
+uint64_t Le(const std::vector<uint8_t>& f, size_t at, int n) {
     uint64_t v = 0;
-    for (int i = n - 1; i >= 0; --i) v = v << 8 | p[i];
+    for (int i = n - 1; i >= 0; --i) v = v << 8 | f[at + i];
     return v;
 }
 
 bool ReadDsf(const std::string& path, Dsf& dsf) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> f = e2e::ReadBytes(path);
     if (f.size() < 92 || std::memcmp(f.data(), "DSD ", 4) != 0 || std::memcmp(f.data() + 28, "fmt ", 4) != 0) {
         return false;
     }
-    dsf.channels = static_cast<uint32_t>(Le(&f[52], 4));
-    dsf.rate = static_cast<uint32_t>(Le(&f[56], 4));
-    dsf.sampleCount = Le(&f[64], 8);
-    dsf.blockSize = static_cast<uint32_t>(Le(&f[72], 4));
-    const size_t dataChunk = 28 + Le(&f[32], 8);
-    if (dsf.channels == 0 || dsf.blockSize == 0 || dataChunk + 12 > f.size()) return false;
-    const size_t available = std::min<uint64_t>(Le(&f[dataChunk + 4], 8) - 12, f.size() - dataChunk - 12);
+    dsf.channels = static_cast<uint32_t>(Le(f, 52, 4));
+    dsf.rate = static_cast<uint32_t>(Le(f, 56, 4));
+    dsf.sampleCount = Le(f, 64, 8);
+    dsf.blockSize = static_cast<uint32_t>(Le(f, 72, 4));
+    const size_t audio = 28 + Le(f, 32, 8) + 12;
+    if (dsf.channels == 0 || dsf.blockSize == 0 || audio > f.size()) return false;
+    const size_t available = std::min<uint64_t>(Le(f, audio - 8, 8) - 12, f.size() - audio);
     const size_t group = static_cast<size_t>(dsf.blockSize) * dsf.channels;
-    dsf.data.assign(f.begin() + dataChunk + 12, f.begin() + dataChunk + 12 + available / group * group);
+    dsf.data.assign(f.begin() + audio, f.begin() + audio + available / group * group);
     return true;
 }
 
-bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
+bool HaveFfmpeg() { return e2e::RunCommand("ffmpeg -version >/dev/null 2>&1") == 0; }
 
 // Our decimator over the file's block groups, as sample delivery runs it.
 std::vector<double> Decimate(const Dsf& dsf) {
@@ -81,16 +79,11 @@ size_t ExpectAgreement(const std::string& path, bool exactLength) {
     if (exactLength) {
         EXPECT_EQ(theirs.size(), dsf.sampleCount / 8 * dsf.channels) << path;
     }
-    double worst = 0;
-    for (size_t k = kDsd2PcmFilterBytes - 1; k < frames; ++k) {
-        for (size_t c = 0; c < dsf.channels; ++c) {
-            const double d = std::fabs(ours[k * dsf.channels + c] - theirs[k * dsf.channels + c]);
-            worst = std::max(worst, d);
-            if (d > 1e-6) {
-                ADD_FAILURE() << path << " frame " << k << " channel " << c << ": " << ours[k * dsf.channels + c]
-                              << " vs " << theirs[k * dsf.channels + c];
-                return 0;
-            }
+    for (size_t i = (kDsd2PcmFilterBytes - 1) * dsf.channels; i < frames * dsf.channels; ++i) {
+        if (std::fabs(ours[i] - theirs[i]) > 1e-6) {
+            ADD_FAILURE() << path << " frame " << i / dsf.channels << " channel " << i % dsf.channels << ": "
+                          << ours[i] << " vs " << theirs[i];
+            return 0;
         }
     }
     return frames;

@@ -56,76 +56,46 @@ TEST(IIRFilterTest, CutOffNearNyquistGivesNoSections) {
     EXPECT_EQ(0u, filter.ActiveSections());
     EXPECT_EQ(1.0, filter.OverallGain());
     EXPECT_EQ(0.123, filter.Process(0.123));
-    // Without sections the count is not checked.
-    EXPECT_TRUE(filter.Design(3, 352800, 0.496 * 352800, 0, 1));
-    ASSERT_TRUE(filter.Design(2, 352800, 50000, 0, 1));
-    EXPECT_EQ(2u, filter.ActiveSections());
-}
-
-TEST(IIRFilterTest, CoefficientsAndOutputEqualReferenceBitForBit) {
-    std::mt19937 rng(99);
-    std::uniform_real_distribution<double> dist(-1.5, 1.5);
-    for (const ModeCase& m : kModes) {
-        for (double fs : kRates) {
-            CIIRFilter filter;
-            pcmref::Filter ref;
-            ASSERT_TRUE(filter.Design(m.sections, fs, m.cutOff, 0.0, 1.0));
-            ASSERT_TRUE(ref.Design(m.sections, fs, m.cutOff, 1.0));
-            ASSERT_EQ(m.sections, filter.ActiveSections());
-            ASSERT_TRUE(SameBits(ref.gain, filter.OverallGain()));
-            for (unsigned s = 0; s < m.sections; ++s) {
-                for (unsigned i = 0; i < 4; ++i) ASSERT_TRUE(SameBits(ref.c[s][i], filter.Coefficients(s)[i]));
-            }
-            // Noise, then silence long enough for the flush to zero the state.
-            for (int k = 0; k < 40000; ++k) {
-                const double x = k < 2000 ? dist(rng) : 0.0;
-                ASSERT_TRUE(SameBits(ref.Process(x), filter.Process(x))) << k;
-            }
-            EXPECT_EQ(0.0, filter.Process(0.0));
-            for (unsigned s = 0; s < m.sections; ++s) EXPECT_EQ(0.0, filter.State(s)[CIIRFilter::kW1]);
-        }
-    }
+    EXPECT_TRUE(filter.Design(3, 352800, 0.496 * 352800, 0, 1));  // without sections the count is not checked
 }
 
 // The block and two-lane paths against Process, including filters of different
-// section counts in one pair and odd strides.
+// section counts in one pair, an odd stride and values below the flush threshold.
+// (The coefficients and the output of every mode at every rate are compared
+// with the plain reference through the whole conversion in ConvertTest.)
 TEST(IIRFilterTest, BlockAndPairPathsEqualProcess) {
     std::mt19937 rng(5);
     std::uniform_real_distribution<double> dist(-1.0, 1.0);
     const size_t n = 3000, stride = 3;
+    const auto design = [](const ModeCase& m) {
+        CIIRFilter f;
+        EXPECT_TRUE(f.Design(m.sections, 352800, m.cutOff, 0, 1));
+        return f;
+    };
     for (const ModeCase& ma : kModes) {
         for (const ModeCase& mb : kModes) {
-            CIIRFilter a, b, a2, b2;
-            ASSERT_TRUE(a.Design(ma.sections, 352800, ma.cutOff, 0, 1));
-            ASSERT_TRUE(b.Design(mb.sections, 352800, mb.cutOff, 0, 1));
-            a2 = a;
-            b2 = b;
+            CIIRFilter a = design(ma), b = design(mb), single = design(ma), a2 = a, b2 = b;
             std::vector<double> data(n * stride);
             for (size_t i = 0; i < data.size(); ++i) data[i] = i > n * stride / 2 ? 1e-160 * dist(rng) : dist(rng);
-            std::vector<double> expect = data;
+            std::vector<double> expect = data, pair = data, block = data;
             for (size_t k = 0; k < n; ++k) {
                 expect[k * stride] = a2.Process(expect[k * stride]);
                 expect[k * stride + 1] = b2.Process(expect[k * stride + 1]);
             }
-            std::vector<double> got = data;
             // In two calls, so the state carries between them.
-            CIIRFilter::ProcessPair(a, b, got.data(), n / 2, stride);
-            CIIRFilter::ProcessPair(a, b, got.data() + n / 2 * stride, n - n / 2, stride);
+            CIIRFilter::ProcessPair(a, b, pair.data(), n / 2, stride);
+            CIIRFilter::ProcessPair(a, b, pair.data() + n / 2 * stride, n - n / 2, stride);
+            single.ProcessBlock(block.data(), n, stride);
             for (size_t k = 0; k < n; ++k) {
-                ASSERT_TRUE(SameBits(expect[k * stride + 1], got[k * stride + 1])) << k;
+                ASSERT_TRUE(SameBits(expect[k * stride], pair[k * stride])) << k;
+                ASSERT_TRUE(SameBits(expect[k * stride + 1], pair[k * stride + 1])) << k;
+                ASSERT_TRUE(SameBits(expect[k * stride], block[k * stride])) << k;
             }
-            CIIRFilter c;
-            ASSERT_TRUE(c.Design(ma.sections, 352800, ma.cutOff, 0, 1));
-            std::vector<double> single = data, singleExpect = data;
-            CIIRFilter c2 = c;
-            c.ProcessBlock(single.data(), n, stride);
-            for (size_t k = 0; k < n; ++k) singleExpect[k * stride] = c2.Process(singleExpect[k * stride]);
-            for (size_t k = 0; k < n; ++k) ASSERT_TRUE(SameBits(singleExpect[k * stride], single[k * stride])) << k;
-            for (size_t k = 0; k < n; ++k) ASSERT_TRUE(SameBits(singleExpect[k * stride], got[k * stride])) << k;
         }
     }
 }
 
+// Designing again (the same filter for a new file) keeps the state; Reset clears it.
 TEST(IIRFilterTest, RepeatedDesignKeepsStateAndResetClearsIt) {
     CIIRFilter filter;
     ASSERT_TRUE(filter.Design(4, 352800, 24000, 0, 1));
@@ -134,17 +104,9 @@ TEST(IIRFilterTest, RepeatedDesignKeepsStateAndResetClearsIt) {
     ASSERT_NE(0.0, w1);
     ASSERT_TRUE(filter.Design(4, 352800, 24000, 0, 1));
     EXPECT_EQ(w1, filter.State(0)[CIIRFilter::kW1]);
-    const double fb1 = filter.Coefficients(3)[CIIRFilter::kFb1];
     filter.Reset();
-    for (unsigned s = 0; s < 4; ++s) {
-        EXPECT_EQ(0.0, filter.State(s)[CIIRFilter::kW1]);
-        EXPECT_EQ(0.0, filter.State(s)[CIIRFilter::kW2]);
-    }
-    EXPECT_EQ(fb1, filter.Coefficients(3)[CIIRFilter::kFb1]);
-    // A constant input settles to the same constant.
-    double y = 0;
-    for (int k = 0; k < 20000; ++k) y = filter.Process(0.5);
-    EXPECT_NEAR(0.5, y, 1e-12);
+    for (unsigned s = 0; s < 4; ++s)
+        EXPECT_TRUE(filter.State(s)[CIIRFilter::kW1] == 0 && filter.State(s)[CIIRFilter::kW2] == 0) << s;
 }
 
 TEST(IIRFilterTest, MagnitudeResponse) {

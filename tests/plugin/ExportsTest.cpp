@@ -78,6 +78,11 @@ TEST_F(PluginFixture, InputSourceBeforeOpenThroughRawSlots) {
     EXPECT_EQ(Info(source, 8, &rc), "-1");
     uint8_t buffer[16];
     EXPECT_EQ(CallSlot<int32_t>(source, 5, static_cast<void*>(buffer), int32_t{16}), 0);
+    // The base class's two, right after the interface's: FillBuffer (slot 6)
+    // has nothing to fill from, ResetBuffer (slot 7) answers 0; the object lives on.
+    EXPECT_EQ(CallSlot<int32_t>(source, 6), -1);
+    EXPECT_EQ(CallSlot<int32_t>(source, 7), 0);
+    EXPECT_EQ(Info(source, 24, &rc), "4");
     // Slot 0: the deleting destructor.
     CallSlot<void>(source, 0, uint32_t{1});
 }

@@ -37,6 +37,13 @@ TEST(ModuleObject, AttachAndDetachAreCounted) {
     EXPECT_EQ(app.exits, 1);
     EXPECT_EQ(app.AttachCount(), 0);
     EXPECT_EQ(KwApp::Current(), &app);
+
+    // The last detach while the process terminates (reserved not null) frees nothing.
+    int reserved = 1;
+    EXPECT_TRUE(app.DllEntry(nullptr, kKwProcessAttach, nullptr));
+    EXPECT_TRUE(app.DllEntry(nullptr, kKwProcessDetach, &reserved));
+    EXPECT_EQ(app.exits, 1);
+    EXPECT_EQ(app.AttachCount(), 0);
 }
 
 TEST(ModuleObject, FailedInitFailsTheLoadAndRunsExit) {

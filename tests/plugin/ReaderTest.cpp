@@ -97,25 +97,20 @@ TEST_F(ReaderFixture, PlayFilesFromMemoryUsesTheReaderLibrary) {
     KwDestroy(host);
 }
 
-TEST_F(ReaderFixture, PlayFilesFromMemoryWithoutTheReaderLibraryKeepsTheHostReader) {
-    TempDir program;
-    CopyHostLibraries(program.Path(), {"KwTools"});
-    ScopedEnv env("KW_PROGRAM_FOLDER", program.Str());
-    SetPlayFromMemory(1);
-    IKwReader* host = OpenHostReader();
-    uint8_t fromMemory = 0;
-    EXPECT_EQ(SelectReader(host, fileName, fromMemory), host);
-    EXPECT_EQ(fromMemory, 0);
-    KwDestroy(host);
-}
-
-TEST_F(ReaderFixture, NoToolsLibraryKeepsTheHostReader) {
-    TempDir empty;
-    ScopedEnv env("KW_PROGRAM_FOLDER", empty.Str());
-    IKwReader* host = OpenHostReader();
-    uint8_t fromMemory = 0;
-    EXPECT_EQ(SelectReader(host, fileName, fromMemory), host);
-    KwDestroy(host);
+// Without the reader library, or without the tools library, the host reader stays.
+TEST_F(ReaderFixture, MissingLibrariesKeepTheHostReader) {
+    for (bool tools : {true, false}) {
+        UnloadHostLibraries reset;
+        TempDir program;
+        if (tools) CopyHostLibraries(program.Path(), {"KwTools"});
+        ScopedEnv env("KW_PROGRAM_FOLDER", program.Str());
+        if (tools) SetPlayFromMemory(1);
+        IKwReader* host = OpenHostReader();
+        uint8_t fromMemory = 0;
+        EXPECT_EQ(SelectReader(host, fileName, fromMemory), host) << tools;
+        EXPECT_EQ(fromMemory, 0);
+        KwDestroy(host);
+    }
 }
 
 // A reader whose size the test sets.

@@ -14,52 +14,35 @@ R CallSlot(void* object, size_t index, Args... args) {
 
 }  // namespace
 
-TEST(KwDllString, FiveOperations) {
-    KwDllString s;
-    IKwDllString& i = s;
-    EXPECT_NE(i.GetText(), nullptr);
-    EXPECT_EQ(i.GetText()[0], 0);
-    i.SetText(KW_T("hello world"), -1);
-    EXPECT_EQ(s.Text(), KW_T("hello world"));
-    i.SetText(KW_T("hello world"), 5);
-    EXPECT_EQ(KwString(i.GetText()), KW_T("hello"));
-    i.SetText(nullptr, 3);
-    EXPECT_TRUE(s.Text().empty());
-
-    i.SetText(KW_T("abc"), -1);
-    KwChar* buffer = i.GetBuffer(10, true);
-    EXPECT_EQ(buffer[0], KW_T('a'));
-    buffer[3] = KW_T('d');
-    buffer[4] = 0;
-    i.ReleaseBuffer(-1);
-    EXPECT_EQ(s.Text(), KW_T("abcd"));
-
-    buffer = i.GetBuffer(4, false);
-    buffer[0] = KW_T('x');
-    buffer[1] = KW_T('y');
-    i.ReleaseBuffer(2);
-    EXPECT_EQ(s.Text(), KW_T("xy"));
-    i.GetBuffer(-5, true);  // a negative length asks for nothing
-    i.ReleaseBuffer(100);   // beyond the text: nothing to cut
-    EXPECT_EQ(s.Text(), KW_T("xy"));
-
-    i.Clear();
-    EXPECT_TRUE(s.Text().empty());
-    EXPECT_EQ(i.GetText()[0], 0);
-}
-
+// The five operations, each through its slot: 0 GetText, 1 SetText,
+// 2 Clear, 3 GetBuffer, 4 ReleaseBuffer.
 TEST(KwDllString, SlotsInDeclarationOrder) {
     KwDllString s(KW_T("start"));
     void* object = static_cast<IKwDllString*>(&s);
-    EXPECT_EQ(KwString(CallSlot<const KwChar*>(object, 0)), KW_T("start"));
-    CallSlot<void, const KwChar*, int32_t>(object, 1, KW_T("via slot one"), int32_t{-1});
-    EXPECT_EQ(s.Text(), KW_T("via slot one"));
+    const auto text = [&] { return KwString(CallSlot<const KwChar*>(object, 0)); };
+    const auto set = [&](const KwChar* t, int32_t n) { CallSlot<void, const KwChar*, int32_t>(object, 1, t, n); };
+    const auto buffer = [&](int32_t n, bool keep) { return CallSlot<KwChar*, int32_t, bool>(object, 3, n, keep); };
+    const auto release = [&](int32_t n) { CallSlot<void, int32_t>(object, 4, n); };
+    EXPECT_EQ(text(), KW_T("start"));
+    set(KW_T("hello world"), 5);
+    EXPECT_EQ(text(), KW_T("hello"));
+    set(nullptr, 3);
+    EXPECT_EQ(text(), KwString());
+
+    set(KW_T("abc"), -1);
+    KwChar* b = buffer(10, true);  // keeps the text
+    ASSERT_EQ(b[0], KW_T('a'));
+    b[3] = KW_T('d');
+    b[4] = 0;
+    release(-1);  // up to the terminator
+    EXPECT_EQ(s.Text(), KW_T("abcd"));
+    b = buffer(8, false);
+    for (int k = 0; k < 8; ++k) b[k] = static_cast<KwChar>(KW_T('0') + k);
+    release(6);
+    EXPECT_EQ(text(), KW_T("012345"));
+    buffer(-5, true);  // a negative length asks for nothing
+    release(100);      // beyond the text: nothing to cut
+    EXPECT_EQ(text(), KW_T("012345"));
     CallSlot<void>(object, 2);
-    EXPECT_TRUE(s.Text().empty());
-    KwChar* buffer = CallSlot<KwChar*, int32_t, bool>(object, 3, int32_t{8}, false);
-    ASSERT_NE(buffer, nullptr);
-    for (int k = 0; k < 8; ++k) buffer[k] = static_cast<KwChar>(KW_T('0') + k);
-    CallSlot<void, int32_t>(object, 4, int32_t{6});
-    EXPECT_EQ(s.Text(), KW_T("012345"));
-    EXPECT_EQ(KwString(CallSlot<const KwChar*>(object, 0)), KW_T("012345"));
+    EXPECT_EQ(text(), KwString());
 }

@@ -13,31 +13,14 @@ namespace {
 
 KwString T(std::string_view s) { return KwFromUtf8(s); }
 
-// Switches the C locale's numeric category for one test and restores it.
-class NumericLocale {
-public:
-    explicit NumericLocale(const char* name) {
-        const char* current = std::setlocale(LC_NUMERIC, nullptr);
-        saved_ = current ? current : "C";
-        active_ = std::setlocale(LC_NUMERIC, name) != nullptr;
+// Switches LC_NUMERIC to the first installed locale whose decimal separator
+// is a comma; returns false (and keeps "C") when there is none.
+bool SwitchToCommaLocale() {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "de_DE"}) {
+        if (std::setlocale(LC_NUMERIC, name) && KwDecimalSeparator() == KW_T(',')) return true;
     }
-    ~NumericLocale() { std::setlocale(LC_NUMERIC, saved_.c_str()); }
-    bool Active() const { return active_; }
-
-private:
-    std::string saved_;
-    bool active_ = false;
-};
-
-// A locale whose decimal separator is a comma, if the system has one.
-const char* FindCommaLocale() {
-    static const char* const kNames[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8",
-                                         "German_Germany.1252", "de_DE"};
-    for (const char* name : kNames) {
-        NumericLocale probe(name);
-        if (probe.Active() && KwDecimalSeparator() == KW_T(',')) return name;
-    }
-    return nullptr;
+    std::setlocale(LC_NUMERIC, "C");
+    return false;
 }
 
 }  // namespace
@@ -69,8 +52,7 @@ TEST(KwNumbers, ParsesDoublesWithEitherSeparator) {
 }
 
 TEST(KwNumbers, FormatsDoublesWithAllSignificantDigits) {
-    NumericLocale locale("C");
-    EXPECT_EQ(KwDecimalSeparator(), KW_T('.'));
+    ASSERT_EQ(KwDecimalSeparator(), KW_T('.'));
     const std::pair<double, const char*> cases[] = {
         {0.0, "0"}, {180.0, "180"}, {-2.25, "-2.25"}, {0.1, "0.1"}, {1.0 / 3.0, "0.3333333333333333"},
         {2.0 / 3.0, "0.6666666666666666"},  // exact binary value ...6662965923251249478 rounds down
@@ -87,15 +69,14 @@ TEST(KwNumbers, FormatsDoublesWithAllSignificantDigits) {
 
 // Formatting follows the locale's separator; parsing takes either.
 TEST(KwNumbers, DecimalCommaLocale) {
-    const char* comma = FindCommaLocale();
-    if (!comma) GTEST_SKIP() << "no locale with a decimal comma installed";
-    NumericLocale locale(comma);
+    if (!SwitchToCommaLocale()) GTEST_SKIP() << "no locale with a decimal comma installed";
     EXPECT_EQ(KwParseDouble(T("1.5")), 1.5);
     EXPECT_EQ(KwParseDouble(T("1,5")), 1.5);
     EXPECT_EQ(KwFormatDouble(1.25), T("1,25"));
     EXPECT_EQ(KwFormatDouble(-3.0), T("-3"));
     EXPECT_EQ(KwFormatDoubleFixed(1.5, 2), T("1,50"));
     EXPECT_EQ(KwParseDouble(KwFormatDouble(1234.0625)), 1234.0625);
+    std::setlocale(LC_NUMERIC, "C");
 }
 
 TEST(KwNumbers, PointerTextRoundTrips) {

@@ -12,11 +12,6 @@
 #include <iterator>
 #include <numbers>
 
-#if defined(_WIN32)
-#define popen _popen
-#define pclose _pclose
-#endif
-
 namespace dsdtest {
 
 std::string RunCommand(const std::string& command) {
@@ -36,23 +31,10 @@ bool HaveFfmpeg() {
 }
 
 std::vector<double> DecodeWithFfmpeg(const std::string& path) {
-    std::string bytes = RunCommand("ffmpeg -v error -i \"" + path + "\" -f f64le -");
+    // f64le is the host's own double layout on every platform the tests run on.
+    const std::string bytes = RunCommand("ffmpeg -v error -i \"" + path + "\" -f f64le -");
     std::vector<double> out(bytes.size() / sizeof(double));
-    for (size_t i = 0; i < out.size(); ++i) {
-        uint64_t u = 0;
-        for (int b = 7; b >= 0; --b) u = u << 8 | static_cast<uint8_t>(bytes[i * 8 + b]);
-        double d;
-        static_assert(sizeof d == sizeof u);
-        std::memcpy(&d, &u, sizeof d);
-        out[i] = d;
-    }
-    return out;
-}
-
-std::vector<double> Deinterleave(const std::vector<double>& all, size_t channels, size_t channel) {
-    std::vector<double> out;
-    out.reserve(all.size() / channels);
-    for (size_t i = channel; i < all.size(); i += channels) out.push_back(all[i]);
+    std::memcpy(out.data(), bytes.data(), out.size() * sizeof(double));
     return out;
 }
 
@@ -81,9 +63,10 @@ void Fft(std::vector<std::complex<double>>& a) {
 
 }  // namespace
 
-ToneMeasure MeasureTone(const std::vector<double>& x, size_t start, size_t count, double rate, double expected) {
+ToneMeasure MeasureTone(const std::vector<double>& x, size_t channels, size_t channel, size_t start, size_t count,
+                        double rate, double expected) {
     ToneMeasure m;
-    if (start + count > x.size() || count < 16 || (count & (count - 1))) return m;
+    if ((start + count) * channels > x.size() || count < 16 || (count & (count - 1))) return m;
     std::vector<std::complex<double>> a(count);
     double windowEnergy = 0;
     for (size_t i = 0; i < count; ++i) {
@@ -91,7 +74,7 @@ ToneMeasure MeasureTone(const std::vector<double>& x, size_t start, size_t count
         const double t = 2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(count);
         const double w = 0.35875 - 0.48829 * std::cos(t) + 0.14128 * std::cos(2 * t) - 0.01168 * std::cos(3 * t);
         windowEnergy += w * w;
-        a[i] = x[start + i] * w;
+        a[i] = x[(start + i) * channels + channel] * w;
     }
     Fft(a);
     const double binHz = rate / static_cast<double>(count);

@@ -26,28 +26,26 @@ TEST(Dsdgen, WritesDsfWithTagAndTwoToneChannel) {
     ASSERT_EQ(RunDsdgen("--channels 2 --samples 1000003 --freq 1000+5000,3000 --level -12 --block-size 512 "
                         "--id3-title \"Two tones\" \"" + path + "\""),
               0);
+    // The sample count and block size asked for (ffmpeg decodes either way).
     const std::vector<uint8_t> f = ReadFileBytes(path);
     ASSERT_GT(f.size(), 92u);
-    EXPECT_EQ(LoadLE(&f[12], 8), f.size());
-    EXPECT_EQ(LoadLE(&f[28 + 24], 4), 2u);
-    EXPECT_EQ(LoadLE(&f[28 + 28], 4), 2822400u);
     EXPECT_EQ(LoadLE(&f[28 + 36], 8), 1000003u);
     EXPECT_EQ(LoadLE(&f[28 + 44], 4), 512u);
-    const uint64_t meta = LoadLE(&f[20], 8);
-    ASSERT_LT(meta + 3, f.size());
-    EXPECT_EQ(std::string(f.begin() + static_cast<ptrdiff_t>(meta), f.begin() + static_cast<ptrdiff_t>(meta) + 3), "ID3");
 
     if (HaveFfmpeg()) {
+        // ffmpeg finds the tag, and the tones where they belong.
+        EXPECT_EQ(RunCommand("ffprobe -v error -show_entries format_tags=title -of csv=p=0 \"" + path + "\""),
+                  "Two tones\n");
         const std::vector<double> pcm = DecodeWithFfmpeg(path);
-        const std::vector<double> left = Deinterleave(pcm, 2, 0);
-        const std::vector<double> right = Deinterleave(pcm, 2, 1);
-        ASSERT_GE(left.size(), 8192u + 65536u);
+        const auto levelDb = [&](size_t channel, double freq) {
+            return MeasureTone(pcm, 2, channel, 8192, 65536, 352800, freq).levelDb;
+        };
         // Both tones in the left channel, neither in the right one.
         for (double fr : {1000.0, 5000.0}) {
-            EXPECT_NEAR(MeasureTone(left, 8192, 65536, 352800, fr).levelDb, -12, 0.1) << fr;
-            EXPECT_LT(MeasureTone(right, 8192, 65536, 352800, fr).levelDb, -90) << fr;
+            EXPECT_NEAR(levelDb(0, fr), -12, 0.1) << fr;
+            EXPECT_LT(levelDb(1, fr), -90) << fr;
         }
-        EXPECT_NEAR(MeasureTone(right, 8192, 65536, 352800, 3000).levelDb, -12, 0.1);
+        EXPECT_NEAR(levelDb(1, 3000), -12, 0.1);
     }
     std::remove(path.c_str());
 }
@@ -56,15 +54,11 @@ TEST(Dsdgen, WritesDsdiffAndReportsFailures) {
     const std::string path = TempPath("gen.DFF");
     ASSERT_EQ(RunDsdgen("--rate 5644800 --channels 6 --seconds 0.01 --lsco 4 \"" + path + "\""), 0);
     const std::vector<uint8_t> f = ReadFileBytes(path);
-    ASSERT_GT(f.size(), 16u);
-    EXPECT_EQ(std::string(f.begin(), f.begin() + 4), "FRM8");
-    EXPECT_EQ(LoadBE(&f[4], 8), f.size() - 12);
     const std::string text(f.begin(), f.end());
+    EXPECT_EQ(text.substr(0, 4), "FRM8");
     EXPECT_NE(text.find("MLFTMRGTC   LFE LS  RS  "), std::string::npos);
-    EXPECT_NE(text.find("LSCO"), std::string::npos);
-    // 56448 samples per channel: 7056 bytes for each of the six channels
-    // (the chunk layout itself is the DSDIFF writer's test).
-    EXPECT_EQ(f.size() % 2, 0u);
+    EXPECT_NE(text.find(std::string("LSCO\0\0\0\0\0\0\0\x02\0\x04", 14)), std::string::npos);
+    // 56448 samples per channel: 7056 bytes for each of the six channels.
     EXPECT_NE(text.find(std::string("DSD \0\0\0\0\0\0\xA5\x60", 12)), std::string::npos);
     std::remove(path.c_str());
 

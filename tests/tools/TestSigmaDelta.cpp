@@ -1,4 +1,5 @@
-// The sigma-delta modulator and the bit-packing helpers.
+// The sigma-delta modulator: stability, DC gain, overload recovery, and the
+// generator built on it. (Its SNR is measured through ffmpeg in TestFfmpegDecode.)
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,27 +14,6 @@ namespace {
 
 double Sine(double level, double freq, uint32_t rate, uint64_t n) {
     return level * std::sin(2.0 * std::numbers::pi * freq * static_cast<double>(n) / rate);
-}
-
-TEST(BitPacking, OrdersAndPartialBytes) {
-    const uint8_t bits[11] = {1, 0, 0, 0, 0, 0, 1, 1, 0, 1, 1};
-    uint8_t msb[2] = {0xAA, 0xAA};
-    uint8_t lsb[2] = {0xAA, 0xAA};
-    PackBitsMsbFirst(bits, 11, msb);
-    PackBitsLsbFirst(bits, 11, lsb);
-    EXPECT_EQ(msb[0], 0x83);
-    EXPECT_EQ(msb[1], 0x60);  // unused low bits are zero
-    EXPECT_EQ(lsb[0], 0xC1);
-    EXPECT_EQ(lsb[1], 0x06);
-    for (int b = 0; b < 256; ++b) {
-        const uint8_t v = static_cast<uint8_t>(b);
-        EXPECT_EQ(ReverseBits(ReverseBits(v)), v);
-        for (int i = 0; i < 8; ++i) ASSERT_EQ((ReverseBits(v) >> i) & 1, (v >> (7 - i)) & 1);
-    }
-    std::vector<uint8_t> bytes = {msb[0], msb[1]};
-    ReverseBitsInPlace(bytes);
-    EXPECT_EQ(bytes[0], lsb[0]);
-    EXPECT_EQ(bytes[1], ReverseBits(0x60));
 }
 
 // At -6 dBFS, anywhere in the audio band and at every rate, the loop must
@@ -98,32 +78,24 @@ TEST(SigmaDelta, RecoversFromOverload) {
     for (int s = 0; s < SigmaDeltaModulator::kOrder; ++s) EXPECT_FALSE(std::isnan(mod.PeakState(s)));
 }
 
-TEST(SigmaDelta, GenerateDsdChannelsDitherAndIdle) {
+TEST(SigmaDelta, GenerateDsdChannelsAndDither) {
     DsdSignal sig;
     sig.rate = kDsd64Rate;
     sig.channels = {ChannelSignal{{{1000, -6, 0}}}, ChannelSignal{}, ChannelSignal{{{1000, -6, 0}}}};
     const uint64_t samples = 100003;
     DsdStream a = GenerateDsd(sig, samples);
     ASSERT_EQ(a.ChannelCount(), 3u);
-    EXPECT_EQ(a.sampleCount, samples);
     for (const auto& ch : a.channels) EXPECT_EQ(ch.size(), (samples + 7) / 8);
     EXPECT_EQ(a.channels[0], a.channels[2]);  // same signal, no dither: same bits
     EXPECT_NE(a.channels[0], a.channels[1]);
-    EXPECT_EQ(a.clampCount, 0u);
 
     // Dither changes the bits, differs per channel, and is repeatable.
     sig.ditherAmplitude = 0.01;
     DsdStream d1 = GenerateDsd(sig, samples);
-    DsdStream d2 = GenerateDsd(sig, samples);
-    EXPECT_EQ(d1.channels, d2.channels);
+    EXPECT_EQ(d1.channels, GenerateDsd(sig, samples).channels);
     EXPECT_NE(d1.channels[0], a.channels[0]);
     EXPECT_NE(d1.channels[0], d1.channels[2]);
     EXPECT_EQ(d1.clampCount, 0u);
-
-    DsdStream idle = MakeIdleStream(2, kDsd128Rate, 17);
-    ASSERT_EQ(idle.channels.size(), 2u);
-    EXPECT_EQ(idle.channels[1], std::vector<uint8_t>(3, 0x69));
-    EXPECT_EQ(idle.rate, kDsd128Rate);
 }
 
 }  // namespace

@@ -159,27 +159,11 @@ DsdStream MakeIdleStream(uint32_t channels, uint32_t rate, uint64_t sampleCount)
     return out;
 }
 
-void PackBitsMsbFirst(const uint8_t* bits, size_t count, uint8_t* out) {
-    std::fill(out, out + (count + 7) / 8, uint8_t{0});
-    for (size_t i = 0; i < count; ++i)
-        if (bits[i]) out[i >> 3] |= static_cast<uint8_t>(0x80u >> (i & 7));
-}
-
-void PackBitsLsbFirst(const uint8_t* bits, size_t count, uint8_t* out) {
-    std::fill(out, out + (count + 7) / 8, uint8_t{0});
-    for (size_t i = 0; i < count; ++i)
-        if (bits[i]) out[i >> 3] |= static_cast<uint8_t>(1u << (i & 7));
-}
-
 uint8_t ReverseBits(uint8_t b) {
     b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
     b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
     b = static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
     return b;
-}
-
-void ReverseBitsInPlace(std::vector<uint8_t>& bytes) {
-    for (uint8_t& b : bytes) b = ReverseBits(b);
 }
 
 }  // namespace dsdtools

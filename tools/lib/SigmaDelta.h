@@ -102,13 +102,7 @@ DsdStream GenerateDsd(const DsdSignal& signal, uint64_t sampleCount);
 // A stream filled with the DSD idle pattern 0x69 in every byte.
 DsdStream MakeIdleStream(uint32_t channels, uint32_t rate, uint64_t sampleCount);
 
-// Bit packing. `bits` holds one 0/1 value per byte; `count` bits fill
-// (count + 7) / 8 bytes of `out`, the last one completed with zero bits.
-void PackBitsMsbFirst(const uint8_t* bits, size_t count, uint8_t* out);  // earliest bit in bit 7 (DSDIFF)
-void PackBitsLsbFirst(const uint8_t* bits, size_t count, uint8_t* out);  // earliest bit in bit 0 (DSF)
 // Mirrors the bit order of one byte (bit 7 <-> bit 0).
 uint8_t ReverseBits(uint8_t b);
-// Mirrors the bit order of every byte in place.
-void ReverseBitsInPlace(std::vector<uint8_t>& bytes);
 
 }  // namespace dsdtools

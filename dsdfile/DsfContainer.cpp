@@ -1,9 +1,9 @@
-// DSF container: recognition of the three leading chunks and rewriting of the
-// ID3v2 tag at the file's end.
+#include "dsdfile/DsfContainer.h"
+
 #include <algorithm>
 #include <cstring>
 
-#include "dsdfile/CDSDFile.h"
+#include "dsdfile/ReaderIo.h"
 
 namespace {
 
@@ -26,23 +26,32 @@ void WriteLe64(uint8_t* p, uint64_t value) {
     for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-// Reads up to `count` bytes, accepting readers that deliver in pieces.
-size_t ReadAll(IKwReader* reader, void* buffer, size_t count) {
-    size_t total = 0;
-    while (total < count) {
-        const int32_t got = reader->Read(static_cast<uint8_t*>(buffer) + total, static_cast<int32_t>(count - total));
-        if (got <= 0) break;
-        total += std::min(static_cast<size_t>(got), count - total);
-    }
-    return total;
-}
-
 }  // namespace
 
-bool CDSDFile::OpenDsf() {
+std::unique_ptr<CDsdContainer> MakeDsfContainer() { return std::make_unique<CDsfContainer>(); }
+
+uint64_t CDsfContainer::MetadataOffset() const {
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = (value << 8) | header_[20 + i];
+    return value;
+}
+
+size_t CDsfContainer::GroupFrames(const uint8_t* group) const {
+    size_t frames = blockSizePerChannel_;
+    if (!reachedEnd_ || !format_) return frames;
+    // The group ends the data: drop the zero padding of the last blocks.
+    for (size_t c = 0; c < format_->Channels(); ++c)
+        while (frames > 0 && group[c * blockSizePerChannel_ + frames - 1] == 0) --frames;
+    return frames;
+}
+
+bool CDsfContainer::Open(IKwReader* reader, const KwXMLFilename&, const CDsdOpenOptions&, CAudioFormat& format) {
+    reader_ = reader;
+    format_ = &format;
+    std::memset(header_, 0, sizeof(header_));
     if (reader_->Seek(0, kKwSeekBegin) != 0) return false;
-    ReadAll(reader_, dsfHeader_, kDsdChunkSize);
-    if (std::memcmp(dsfHeader_, "DSD ", 4) != 0) return false;
+    ReadAll(reader_, header_, kDsdChunkSize);
+    if (std::memcmp(header_, "DSD ", 4) != 0) return false;
 
     uint8_t fmt[kFmtChunkRead] = {};
     if (ReadAll(reader_, fmt, sizeof(fmt)) < sizeof(fmt) || std::memcmp(fmt, "fmt ", 4) != 0) return false;
@@ -62,7 +71,7 @@ bool CDSDFile::OpenDsf() {
     if (channels < 1 || channels > kAudioFormatMaxChannels || rate == 0 || bits < 1 || bits > 64) return false;
     const uint32_t blockSizePerChannel = blockSize > 1 ? blockSize : 1;
     if (uint64_t{blockSizePerChannel} * channels > kMaxBlockGroupBytes) return false;
-    sourceFormat_.SetUp(static_cast<uint16_t>(bits), rate, static_cast<uint16_t>(channels), 0, false, kGuidNull);
+    format.SetUp(static_cast<uint16_t>(bits), rate, static_cast<uint16_t>(channels), 0, false, kGuidNull);
 
     uint8_t data[kDataHeaderSize] = {};
     if (ReadAll(reader_, data, sizeof(data)) < sizeof(data) || std::memcmp(data, "data", 4) != 0) return false;
@@ -73,21 +82,20 @@ bool CDSDFile::OpenDsf() {
     dataStart_ = start;
     dataLength_ = static_cast<int64_t>(std::min<uint64_t>(declared, static_cast<uint64_t>(fileSize - start)));
 
-    blockSizePerChannel_ = static_cast<int32_t>(blockSizePerChannel);
-    lsbFirst_ = 1;
+    blockSizePerChannel_ = blockSizePerChannel;
+    lsbFirst_ = true;
     return true;
 }
 
-bool CDSDFile::SaveTag(const uint8_t* tag, size_t size) {
-    if (!ReaderReady() || std::memcmp(dsfHeader_, "DSD ", 4) != 0) return false;
-    // Only a file recognised as DSF has a known audio window to protect.
-    if (sourceKind_ != SourceKind::kDsf || (size > 0 && tag == nullptr)) return false;
+bool CDsfContainer::SaveTag(const uint8_t* tag, size_t size) {
+    if (!reader_ || !reader_->IsOpen() || std::memcmp(header_, "DSD ", 4) != 0) return false;
+    if (size > 0 && tag == nullptr) return false;
     const int64_t fileSize = reader_->GetSize();
     if (fileSize < 0) return false;
     const int64_t savedPosition = reader_->GetPosition();
 
     uint8_t header[kDsdChunkSize];
-    std::memcpy(header, dsfHeader_, sizeof(header));
+    std::memcpy(header, header_, sizeof(header));
     const uint64_t metadataOffset = MetadataOffset();
     if (metadataOffset != 0 && metadataOffset < static_cast<uint64_t>(fileSize)) {
         const auto offset = static_cast<int64_t>(metadataOffset);
@@ -121,7 +129,7 @@ bool CDSDFile::SaveTag(const uint8_t* tag, size_t size) {
     if (newSize < 0) return false;
     WriteLe64(header + 12, static_cast<uint64_t>(newSize));
     if (reader_->Seek(0, kKwSeekBegin) != 0 || reader_->Write(header, kDsdChunkSize) != kDsdChunkSize) return false;
-    std::memcpy(dsfHeader_, header, sizeof(header));
+    std::memcpy(header_, header, sizeof(header));
     if (savedPosition >= 0) reader_->Seek(savedPosition, kKwSeekBegin);
     return true;
 }

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Tag reading speed: the summary and every field of 1000 tagged DSF files,
+# read in one process through the plug-in's GetFileInfo object (dsdhost tags),
+# against mutagen-inspect reading the same files in one process.
+#   bench/tags.sh [BUILD_DIR]      (default: build)
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+BUILD="${1:-$ROOT/build}"
+BIN="$BUILD/bin"
+RUNS="${RUNS:-3}"
+FILES="${FILES:-1000}"
+WORK="$(mktemp -d)"
+trap 'rm -rf "$WORK"' EXIT
+export XDG_CONFIG_HOME="$WORK/config"
+
+# "WALL CPU": median wall time and median processor time (user + system) in
+# seconds; the processor time is the fairer figure on a shared machine.
+timeit() {
+  local walls=() cpus=()
+  for _ in $(seq "$RUNS"); do
+    local out
+    out=$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 )
+    read -r r u s <<<"$out"
+    walls+=("$r")
+    cpus+=("$(echo "$u + $s" | bc -l)")
+  done
+  median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+  echo "$(median "${walls[@]}") $(median "${cpus[@]}")"
+}
+
+# One short stereo DSD64 file, then FILES copies, each tagged by mutagen with
+# fifteen text, comment, user-text, rating and picture frames.
+"$BIN/dsdgen" --rate 2822400 --channels 2 --seconds 0.05 --freq 1000 --level -6 "$WORK/base.dsf" >/dev/null
+/usr/bin/python3 - "$WORK" "$FILES" <<'PY'
+import shutil, sys
+from mutagen import id3
+from mutagen.dsf import DSF
+work, count = sys.argv[1], int(sys.argv[2])
+picture = bytes(range(256)) * 8
+for i in range(count):
+    path = f"{work}/t{i:04d}.dsf"
+    shutil.copy(f"{work}/base.dsf", path)
+    f = DSF(path)
+    f.add_tags()
+    t = f.tags
+    t.add(id3.TIT2(encoding=3, text=f"Title number {i}"))
+    t.add(id3.TPE1(encoding=1, text=["Ensemble \u00e9", "Soloist"]))
+    t.add(id3.TALB(encoding=0, text="An album"))
+    t.add(id3.TRCK(encoding=0, text=f"{i % 20 + 1}/20"))
+    t.add(id3.TPOS(encoding=0, text="1/2"))
+    t.add(id3.TCON(encoding=0, text="(32)"))
+    t.add(id3.TCOM(encoding=1, text="A composer"))
+    t.add(id3.TPE3(encoding=0, text="A conductor"))
+    t.add(id3.TCOP(encoding=0, text="(c) nobody"))
+    t.add(id3.TYER(encoding=0, text="1999"))
+    t.add(id3.COMM(encoding=1, lang="eng", desc="", text="A comment line"))
+    t.add(id3.TXXX(encoding=0, desc="replaygain_track_gain", text="-6.20 dB"))
+    t.add(id3.TXXX(encoding=0, desc="replaygain_track_peak", text="0.912000"))
+    t.add(id3.POPM(email="someone@example.org", rating=196))
+    t.add(id3.APIC(encoding=0, mime="image/png", type=3, desc="front", data=picture + i.to_bytes(4, "little")))
+    f.save(v2_version=3)
+PY
+
+files=("$WORK"/t*.dsf)
+echo "== summary and all fields of ${#files[@]} tagged DSF files, one process each side"
+read -r tpw tpc <<<"$(timeit "$BIN/dsdhost" tags "${files[@]}")"
+read -r tmw tmc <<<"$(timeit mutagen-inspect "${files[@]}")"
+echo "dsdhost tags (GetFileInfo): wall ${tpw} s, processor ${tpc} s"
+echo "mutagen-inspect:            wall ${tmw} s, processor ${tmc} s"
+echo "mutagen-inspect / dsdhost:  wall $(echo "scale=1; $tmw / $tpw" | bc -l) x, processor $(echo "scale=1; $tmc / $tpc" | bc -l) x"

@@ -1,0 +1,211 @@
+#include "host/dsdhost/TagCommands.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+
+#include "support/KwDllString.h"
+#include "tags/CID3v2Tag.h"
+
+namespace {
+
+const char* const kProperties[] = {"Bitrate",     "Duration",    "Channels",
+                                   "Sample Rate", "Bit Depth",   "Compression",
+                                   "UITS Media Hash Byte Range", "Support Tag Writing"};
+
+std::string Get(IKwAudioFileInfo* info, const KwString& name, bool* found = nullptr) {
+    KwDllString out;
+    const bool ok = info->GetProperty(name.c_str(), &out);
+    if (found) *found = ok;
+    return ok ? KwToUtf8(out.Text()) : std::string();
+}
+
+std::string Summary(IKwAudioFileInfo* info) {
+    KwDllString out;
+    info->GetTagSummary(&out);
+    std::string text = KwToUtf8(out.Text());
+    std::string plain;
+    for (char c : text)
+        if (c != '\r') plain += c;
+    return plain;
+}
+
+// The field names of the plug-in's tag vocabulary, each once, in table order.
+struct FieldName {
+    std::string text;
+    KwString wide;
+};
+
+const std::vector<FieldName>& FieldNames() {
+    static const std::vector<FieldName> names = [] {
+        CID3v2Tag table;
+        std::vector<FieldName> out;
+        std::set<std::string> seen;
+        for (size_t i = 0; i < table.RowCount(); ++i) {
+            std::string name = KwToUtf8(table.Row(i).name);
+            if (seen.insert(name).second) out.push_back({name, table.Row(i).name});
+        }
+        return out;
+    }();
+    return names;
+}
+
+// "FIELD=VALUE" split at the first "=".
+bool SplitAssignment(const std::string& text, std::string& field, std::string& value) {
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos || eq == 0) return false;
+    field = text.substr(0, eq);
+    value = text.substr(eq + 1);
+    return true;
+}
+
+std::string Ask(IKwAudioInput* source, int32_t code) {
+    KwDllString text;
+    return source->GetInfo(code, &text) == 0 ? KwToUtf8(text.Text()) : std::string();
+}
+
+}  // namespace
+
+TagCommands::TagCommands(CLI::App& app, CLI::App* info, const std::string* infoFile)
+    : info_(info), infoFile_(infoFile) {
+    tags_ = app.add_subcommand("tags", "list or edit the ID3v2 tag of a DSF file through the plug-in");
+    tags_->add_option("FILE", files_, "DSF file(s) to list; editing takes one")->required();
+    auto* set = tags_->add_option("--set", sets_, "FIELD=VALUE to store (an empty VALUE removes the field)");
+    auto* image = tags_->add_option("--image", images_, "FIELD=PATH of an image file to store, e.g. \"Image File=cover.jpg\"");
+    tags_->add_flag("--remove", remove_, "remove the whole tag from the file")->excludes(set)->excludes(image);
+    info_->add_flag("--json", json_, "print properties, tag fields and input facts as one JSON object");
+}
+
+bool TagCommands::Parsed() const { return tags_->parsed() || (info_->parsed() && json_); }
+
+int TagCommands::Run(const PluginLibrary& plugin, IKwHost* host) {
+    const bool edit = !sets_.empty() || !images_.empty() || remove_;
+    if (tags_->parsed() && edit && files_.size() != 1) {
+        fprintf(stderr, "dsdhost: tags edits one file at a time\n");
+        return 1;
+    }
+    const std::vector<std::string> paths = tags_->parsed() ? files_ : std::vector<std::string>{*infoFile_};
+    int status = 0;
+    for (const std::string& path : paths) {
+        KwPtr<IKwAudioFileInfo> info(plugin.NewFileInfo(host));
+        if (!info) {
+            fprintf(stderr, "dsdhost: the plug-in gave no file-information object\n");
+            return 1;
+        }
+        if (!info->Open(HostFileName(path).c_str())) {
+            fprintf(stderr, "dsdhost: cannot open %s (not a DSD file the plug-in reads, or unreadable)\n",
+                    path.c_str());
+            status = 1;
+            continue;
+        }
+        if (!tags_->parsed()) return Json(plugin, host, info.get());
+        if (edit) return Edit(info.get(), path);
+        if (paths.size() > 1) printf("-- %s\n", path.c_str());
+        status |= List(info.get());
+    }
+    return status;
+}
+
+int TagCommands::List(IKwAudioFileInfo* info) {
+    printf("%s\n", Summary(info).c_str());
+    for (const FieldName& name : FieldNames()) {
+        if (name.text == "Image File") continue;  // would write the picture to a file
+        bool found = false;
+        const std::string value = Get(info, name.wide, &found);
+        if (found && !value.empty()) printf("%s: %s\n", name.text.c_str(), value.c_str());
+    }
+    bool found = false;
+    const std::string image = Get(info, KW_T("Image File"), &found);
+    if (found && !image.empty()) printf("Image File: %s\n", image.c_str());
+    return 0;
+}
+
+int TagCommands::Edit(IKwAudioFileInfo* info, const std::string& file) {
+    const char* path = file.c_str();
+    if (Get(info, KW_T("Support Tag Writing")) != "1") {
+        fprintf(stderr, "dsdhost: %s has no ID3v2 tag that the plug-in can write (only DSF files have one)\n", path);
+        return 1;
+    }
+    if (remove_) {
+        if (info->RemoveTag(0) != 0) {
+            fprintf(stderr, "dsdhost: the tag of %s could not be removed\n", path);
+            return 1;
+        }
+        return info->Close() ? 0 : 1;
+    }
+    std::vector<std::pair<std::string, std::string>> edits;
+    for (const std::string& text : sets_) {
+        std::string field, value;
+        if (!SplitAssignment(text, field, value)) {
+            fprintf(stderr, "dsdhost: --set needs FIELD=VALUE, not \"%s\"\n", text.c_str());
+            return 1;
+        }
+        edits.emplace_back(field, value);
+    }
+    for (const std::string& text : images_) {
+        std::string field, image;
+        if (!SplitAssignment(text, field, image)) {
+            fprintf(stderr, "dsdhost: --image needs FIELD=PATH, not \"%s\"\n", text.c_str());
+            return 1;
+        }
+        std::ifstream probe(image, std::ios::binary);
+        if (!probe || probe.peek() == std::char_traits<char>::eof()) {
+            fprintf(stderr, "dsdhost: field \"%s\": the image %s cannot be read or is empty\n", field.c_str(),
+                    image.c_str());
+            return 1;
+        }
+        edits.emplace_back(field, image);
+    }
+    std::string fields;
+    for (const auto& [field, value] : edits) {
+        info->SetProperty(KwFromUtf8(field).c_str(), KwFromUtf8(value).c_str());
+        fields += (fields.empty() ? "" : ", ") + ("\"" + field + "\"");
+    }
+    if (!info->Close()) {
+        fprintf(stderr, "dsdhost: writing the tag of %s failed (fields %s); the file was left as it was\n", path,
+                fields.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int TagCommands::Json(const PluginLibrary& plugin, IKwHost* host, IKwAudioFileInfo* info) {
+    nlohmann::ordered_json out;
+    out["file"] = *infoFile_;
+    for (const char* name : kProperties) {
+        bool found = false;
+        const std::string value = Get(info, KwFromUtf8(name), &found);
+        if (found) out["properties"][name] = value;
+    }
+    out["summary"] = Summary(info);
+    out["tags"] = nlohmann::ordered_json::object();
+    for (const FieldName& name : FieldNames()) {
+        if (name.text == "Image File") continue;
+        bool found = false;
+        const std::string value = Get(info, name.wide, &found);
+        if (found && !value.empty()) out["tags"][name.text] = value;
+    }
+    info->Close();
+
+    KwPtr<IKwAudioInput> source(plugin.NewInputSource(host));
+    if (source && source->Open(HostFileName(*infoFile_).c_str()) == 0) {
+        const std::pair<const char*, int32_t> facts[] = {
+            {"plug-in", 2},  {"sample rate", 8},   {"channels", 9},    {"bits", 10},
+            {"bit rate", 0}, {"length", 12},       {"duration ms", 1}, {"from memory", 34}};
+        for (const auto& [key, code] : facts) {
+            const std::string value = Ask(source.get(), code);
+            char* end = nullptr;
+            const long long number = std::strtoll(value.c_str(), &end, 10);
+            if (!value.empty() && end && *end == '\0' && code != 2)
+                out["input"][key] = number;
+            else
+                out["input"][key] = value;
+        }
+    } else {
+        out["input"] = nullptr;
+    }
+    printf("%s\n", out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+    return 0;
+}

@@ -1,0 +1,360 @@
+// Parsing of ID3v2 tags and reading of fields.
+#include "tags/CID3v2Tag.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "support/KwBase64.h"
+#include "support/KwDllString.h"
+#include "support/KwNumbers.h"
+#include "tags/ID3v2Files.h"
+#include "tags/ID3v2Text.h"
+
+namespace {
+
+constexpr uint8_t kTagUnsync = 0x80;
+constexpr uint8_t kTagExtendedHeader = 0x40;
+constexpr uint8_t kTagExperimental = 0x20;
+constexpr uint8_t kTagFooter = 0x10;
+
+bool IdChar(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '?'; }
+
+bool ValidId(const uint8_t* p, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (!IdChar(p[i])) return false;
+    return true;
+}
+
+// Four-character IDs of the version 2.2 frames the table knows.
+const char* MapId22(const uint8_t* p) {
+    static const char* const kMap[][2] = {
+        {"TAL", "TALB"}, {"TP1", "TPE1"}, {"TP2", "TPE2"}, {"TRK", "TRCK"}, {"TYE", "TYER"}, {"TT1", "TIT1"},
+        {"TT2", "TIT2"}, {"COM", "COMM"}, {"TEN", "TENC"}, {"TXX", "TXXX"}, {"PIC", "APIC"}, {"TCO", "TCON"},
+        {"TPA", "TPOS"}, {"TSA", "TSOA"}, {"TSP", "TSOP"}, {"TCP", "TCMP"}, {"TCM", "TCOM"}, {"UFI", "UFID"}};
+    for (const auto& m : kMap)
+        if (std::memcmp(p, m[0], 3) == 0) return m[1];
+    return nullptr;
+}
+
+KwString Ascii(const char* s) {
+    KwString out;
+    while (*s) out.push_back(static_cast<KwChar>(*s++));
+    return out;
+}
+
+void ReplaceAll(KwString& s, KwStringView from, KwStringView to, bool ignoreCase = false) {
+    if (from.empty()) return;
+    for (size_t i = 0; i + from.size() <= s.size();) {
+        const KwStringView here(s.data() + i, from.size());
+        if (ignoreCase ? KwEqualsNoCase(here, from) : here == from) {
+            s.replace(i, from.size(), to);
+            i += to.size();
+        } else {
+            ++i;
+        }
+    }
+}
+
+// Bytes as text: a UTF-16 byte-order mark selects UTF-16, otherwise UTF-8
+// (with or without its mark).
+KwString BytesAsText(const std::vector<uint8_t>& b) {
+    if (b.size() >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF))) {
+        size_t pos = 0;
+        return ID3v2ReadText(b.data(), pos, b.size(), kID3Utf16Bom);
+    }
+    size_t skip = b.size() >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF ? 3 : 0;
+    return KwFromUtf8(std::string_view(reinterpret_cast<const char*>(b.data()) + skip, b.size() - skip));
+}
+
+}  // namespace
+
+CID3v2Tag::CID3v2Tag(IKwTools* tools) : tools_(tools) {}
+
+CID3v2Tag::~CID3v2Tag() = default;
+
+void CID3v2Tag::Reset() {
+    valid_ = false;
+    raw_.clear();
+    std::memset(header_, 0, sizeof(header_));
+    tagSize_ = 0;
+    frames_.clear();
+}
+
+bool CID3v2Tag::Parse(const uint8_t* bytes, size_t size) {
+    Reset();
+    if (!bytes) size = 0;
+    raw_.assign(bytes, bytes + size);
+    if (size < 10) return false;
+    std::memcpy(header_, bytes, 10);
+    const uint8_t version = header_[3];
+    const uint8_t flags = header_[5];
+    if (std::memcmp(header_, "ID3", 3) != 0 || version < 2 || version > 4 || (flags & kTagExperimental)) {
+        std::memset(header_, 0, sizeof(header_));
+        return false;
+    }
+    tagSize_ = ID3v2ReadSynchsafe(header_ + 6);
+    const uint64_t needed = uint64_t{tagSize_} + ((flags & kTagFooter) ? 20 : 10) - 1;
+    if (size < needed) {
+        std::memset(header_, 0, sizeof(header_));
+        tagSize_ = 0;
+        return false;
+    }
+    size_t start = 10;
+    if (flags & kTagExtendedHeader) {
+        // The 2.4 extended-header size counts itself and is synchsafe; the 2.3
+        // size is a plain number that does not count its own four bytes.
+        if (size < 14)
+            start = 10;
+        else if (version == 3)
+            start = 14 + static_cast<size_t>(ID3v2ReadBigEndian(bytes + 10));
+        else
+            start = 10 + static_cast<size_t>(ID3v2ReadSynchsafe(bytes + 10));
+    }
+    const size_t readable = (flags & kTagFooter) ? (size >= 10 ? size - 10 : 0) : size;
+    valid_ = ReadFrames(start, readable);
+    return valid_;
+}
+
+bool CID3v2Tag::ReadFrames(size_t start, size_t readable) {
+    const uint8_t version = header_[3];
+    const bool v22 = version == 2;
+    const size_t headerLength = v22 ? 6 : 10;
+    const size_t idLength = v22 ? 3 : 4;
+    const uint8_t* raw = raw_.data();
+    size_t pos = start;
+    while (pos <= readable && readable - pos >= headerLength) {
+        const uint8_t* h = raw + pos;
+        if (h[0] == 0 || !ValidId(h, idLength)) break;
+        uint64_t size;
+        auto frame = std::make_unique<CID3v2Frame>();
+        if (v22) {
+            const char* mapped = MapId22(h);
+            if (mapped) {
+                std::memcpy(frame->id, mapped, 4);
+            } else {
+                std::memcpy(frame->id, h, 3);
+                frame->id[3] = '?';
+            }
+            size = (uint64_t{h[3]} << 16) | (uint64_t{h[4]} << 8) | h[5];
+            frame->SetSizeField(static_cast<uint32_t>(size), false);
+        } else {
+            std::memcpy(frame->id, h, 4);
+            std::memcpy(frame->sizeField, h + 4, 4);
+            frame->flags = static_cast<uint16_t>(h[8] | (h[9] << 8));
+            const bool plain = version == 3 || ((h[4] | h[5] | h[6] | h[7]) & 0x80);
+            size = plain ? ID3v2ReadBigEndian(h + 4) : ID3v2ReadSynchsafe(h + 4);
+            if (size > INT32_MAX) break;  // a negative size
+        }
+        const size_t dataStart = pos + headerLength;
+        if (size > readable - dataStart) break;
+        size_t next = dataStart + static_cast<size_t>(size);
+        if (!(header_[5] & kTagUnsync)) {
+            frame->data.assign(raw + dataStart, raw + next);
+        } else {
+            const bool sizeIsStored = next + headerLength > readable || raw[next] == 0 ||
+                                      ValidId(raw + next, idLength);
+            if (sizeIsStored) {
+                frame->data = ID3v2Deunsynchronise(raw + dataStart, static_cast<size_t>(size));
+            } else {
+                // The size counts the bytes after de-unsynchronisation.
+                size_t i = dataStart;
+                while (frame->data.size() < size && i < readable) {
+                    frame->data.push_back(raw[i]);
+                    if (raw[i] == 0xFF && i + 1 < readable && raw[i + 1] == 0) ++i;
+                    ++i;
+                }
+                if (frame->data.size() < size) break;  // cut in the middle
+                next = i;
+            }
+            frame->flags &= static_cast<uint16_t>(~kID3FrameUnsync);
+            frame->SetSizeField(static_cast<uint32_t>(frame->data.size()), version == 4);
+        }
+        if (v22 && std::memcmp(h, "PIC", 3) == 0)
+            RebuildPicture22(*frame);
+        else
+            frame->DecodeFields(tools_, version);
+        frames_.push_back(std::move(frame));
+        pos = next;
+    }
+    return true;
+}
+
+// A version 2.2 picture (encoding, three-letter image format, type,
+// description, image) is rebuilt in the APIC layout.
+void CID3v2Tag::RebuildPicture22(CID3v2Frame& frame) {
+    const std::vector<uint8_t>& d = frame.data;
+    size_t pos = 0;
+    const uint8_t encoding = d.empty() ? 0 : d[pos++];
+    std::string format;
+    for (int i = 0; i < 3 && pos < d.size(); ++i) format.push_back(static_cast<char>(std::tolower(d[pos++])));
+    const uint8_t type = pos < d.size() ? d[pos++] : 3;
+    ID3v2ReadText(d.data(), pos, d.size(), encoding);  // the description is replaced
+    pos = std::min(pos, d.size());
+    const std::string mime = "image/" + (format == "jpg" ? std::string("jpeg") : format);
+    std::vector<uint8_t> rebuilt{0};
+    rebuilt.insert(rebuilt.end(), mime.begin(), mime.end());
+    rebuilt.push_back(0);
+    rebuilt.push_back(type);
+    static const char kPicture[] = "Picture";
+    rebuilt.insert(rebuilt.end(), kPicture, kPicture + sizeof(kPicture));  // with its zero
+    rebuilt.insert(rebuilt.end(), d.begin() + static_cast<std::ptrdiff_t>(pos), d.end());
+    frame.data.swap(rebuilt);
+    frame.SetSizeField(static_cast<uint32_t>(frame.data.size()), false);
+    frame.DecodeFields(tools_, 2);
+}
+
+bool CID3v2Tag::FindForReading(KwStringView name, Match& match) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        size_t cursor = 0;
+        bool create = attempt == 0;
+        while (const CID3v2Field* row = NextRow(name, cursor, create, kFieldAllRows)) {
+            create = false;
+            for (size_t f = 0; f < frames_.size(); ++f)
+                if (FrameMatches(*row, *frames_[f])) {
+                    match = {row, f};
+                    return true;
+                }
+        }
+        if (attempt > 0) break;
+        // A field with no row writable in this version is written to the
+        // TXXX row that the store adds; find it there too, or a value written
+        // by this tag could not be read back once the file is reopened.
+        const size_t rows = RowCount();
+        cursor = 0;
+        NextRow(name, cursor, true, MajorVersion() >= 4 ? kFieldWrite24 : kFieldWrite23);
+        if (RowCount() == rows) break;
+    }
+    return false;
+}
+
+bool CID3v2Tag::LookupField(KwStringView name, KwPropertyMap& result) {
+    Match match{};
+    if (!FindForReading(name, match)) {
+        result.Clear();
+        return false;
+    }
+    result.Assign(frames_[match.frame]->fields);
+    KwString value = result.GetString(KW_T("Value"));
+    KwString original;
+    AdjustValue(*match.row, value, &original);
+    if (match.row->flags & kFieldNumberTotal) result.SetString(KW_T("Value Original"), original);
+    result.SetString(KW_T("Value"), value);
+    return true;
+}
+
+void CID3v2Tag::AdjustValue(const CID3v2Field& row, KwString& value, KwString* original) {
+    if (row.flags & kFieldNumberTotal) {
+        if (original) *original = value;
+        value = value.substr(0, value.find(KW_T('/')));
+    }
+    if (row.flags & kFieldGenre) {
+        if (value == KW_T("-1")) {
+            value.clear();
+        } else if (!value.empty() && value[0] == KW_T('(')) {
+            std::erase_if(value, [](KwChar c) { return c == KW_T('(') || c == KW_T(')'); });
+            // A genre number needs at least one digit ("(RX)" stays "RX").
+            if (!value.empty() && value[0] >= KW_T('0') && value[0] <= KW_T('9')) {
+                if (const char* genre = ID3v2GenreName(KwParseInt32(value))) value = Ascii(genre);
+            }
+        }
+    }
+    if (row.flags & kFieldReplayPeak) ReplaceAll(value, KW_T("replaygain_track_peak"), KW_T(""));
+    if ((row.flags & kFieldReplayGain) && !value.empty()) {
+        ReplaceAll(value, KW_T("replaygain_track_gain"), KW_T(""));
+        ReplaceAll(value, KW_T("db"), KW_T(""), true);
+        value = KwFormatDoubleFixed(KwParseDouble(value), 6);
+    }
+    const bool dateRow = (row.flags & kFieldDate) || (row.FrameId() == "TXXX" && row.description == KW_T("Date") &&
+                                                      row.name == KW_T("Date"));
+    if (dateRow && !value.empty() && tools_) {
+        if (IKwDateServices* dates = tools_->GetDateServices(true)) {
+            const double number = dates->ParseDate(value.c_str(), 0);
+            value = number != 0.0 ? KwFormatDouble(number) : KwString();
+        }
+    }
+    if (row.flags & kFieldUitsPayload) {
+        std::vector<uint8_t> bytes;
+        value = KwBase64Decode(value, bytes) ? BytesAsText(bytes) : KwString();
+    }
+}
+
+KwString CID3v2Tag::ImageFileValue(const KwPropertyMap& fields) {
+    const KwString mime = fields.GetString(KW_T("Mime Type"));
+    auto has = [&](const char* word) { return mime.find(Ascii(word)) != KwString::npos; };
+    const char* extension = has("bmp") ? "bmp" : has("gif") ? "gif" : has("png") ? "png" : has("tiff") ? "tif" : "jpg";
+    std::vector<uint8_t> image;
+    if (!KwBase64Decode(fields.GetString(KW_T("Value")), image) || image.empty()) return {};
+    const size_t thread = std::hash<std::thread::id>{}(std::this_thread::get_id()) % 1000000007u;
+    const KwString name = KW_T("MP3 Image - ") + KwFormatInt64(static_cast<int64_t>(thread)) + KW_T(".") +
+                          Ascii(extension);
+    const KwString path = ID3v2TempFolder() + name;
+    return ID3v2WriteFile(path, image) ? path : KwString();
+}
+
+bool CID3v2Tag::GetField(KwStringView name, IKwDllString* result, bool* found) {
+    if (found) *found = false;
+    KwString value;
+    Match match{};
+    const bool present = FindForReading(name, match);
+    if (name == KW_T("Image File")) {
+        // Found even without a picture; the value is then empty.
+        if (present) {
+            KwPropertyMap fields;
+            LookupField(name, fields);
+            value = ImageFileValue(fields);
+        }
+    } else {
+        if (!present) return false;
+        const KwString* stored = frames_[match.frame]->fields.Find(KW_T("Value"));
+        if (stored) value = *stored;
+        AdjustValue(*match.row, value, nullptr);
+    }
+    if (result) result->SetText(value.c_str(), static_cast<int32_t>(value.size()));
+    if (found) *found = true;
+    return true;
+}
+
+KwString CID3v2Tag::Translate(const KwChar* text) {
+    KwDllString s{KwString(text)};
+    if (tools_)
+        if (IKwTranslator* translator = tools_->GetTranslator(true)) translator->Translate(&s);
+    return s.Text();
+}
+
+KwString CID3v2Tag::FrameDisplayText(size_t position) {
+    if (position >= frames_.size()) return KW_T("<invalid frame>");
+    const CID3v2Frame& frame = *frames_[position];
+    KwString name = frame.fields.GetString(KW_T("Description"));
+    if (name.empty()) {
+        for (size_t i = 0; i < RowCount(); ++i)
+            if (const CID3v2Field& row = Row(i); row.FrameId() == frame.Id() && row.description.empty()) {
+                name = row.name;
+                break;
+            }
+    }
+    if (name.starts_with(KW_T("Quillbox: "))) name.erase(0, 10);
+    if (name.size() >= 21) name = name.substr(0, 18) + KW_T("..");
+    KwString label;
+    if (frame.fields.Exists(KW_T("Picture Type"))) {
+        const int32_t type = frame.fields.GetInt(KW_T("Picture Type"));
+        label = type == 3 ? Translate(KW_T("Cover")) : frame.fields.GetString(KW_T("Picture Type"));
+    }
+    KwString value;
+    if (frame.Kind() != ID3v2FrameKind::kOther) {
+        value = frame.fields.GetString(KW_T("Value"));
+        if (value.size() >= 129) value = Translate(KW_T("<too large to display>"));
+    } else {
+        value = Translate(KW_T("<unknown data type>"));
+    }
+    ReplaceAll(value, KW_T("\r\n"), KW_T("\\n"));
+    ReplaceAll(value, KW_T("\n"), KW_T("\\n"));
+    KwString line(frame.id, frame.id + 4);
+    if (!name.empty()) line += KW_T(" (") + name + KW_T(")");
+    if (!label.empty()) line += KW_T(" (") + label + KW_T(")");
+    return line + KW_T(": ") + value;
+}

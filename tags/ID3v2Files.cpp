@@ -1,0 +1,65 @@
+#include "tags/ID3v2Files.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/KwPlatform.h"
+
+namespace {
+
+std::filesystem::path PathOf(const KwString& path) {
+#if defined(_WIN32)
+    return std::filesystem::path(std::wstring(path));
+#else
+    return std::filesystem::path(KwToUtf8(path));
+#endif
+}
+
+}  // namespace
+
+KwString ID3v2TempFolder() {
+    std::error_code ec;
+    std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
+    if (ec) return {};
+#if defined(_WIN32)
+    KwString text = folder.wstring();
+#else
+    KwString text = KwFromUtf8(folder.string());
+#endif
+    if (!text.empty() && text.back() != kKwPathSeparator) text.push_back(kKwPathSeparator);
+    return text;
+}
+
+bool ID3v2WriteFile(const KwString& path, const std::vector<uint8_t>& bytes) {
+    // The old file is overwritten in place and then cut to length rather than
+    // truncated to nothing first: a file truncated to zero and written again
+    // is flushed to disk on close by some file systems, which makes reading
+    // pictures of many files slow.
+    const std::filesystem::path p = PathOf(path);
+    {
+        std::fstream out(p, std::ios::binary | std::ios::in | std::ios::out);
+        if (!out) out.open(p, std::ios::binary | std::ios::out | std::ios::trunc);
+        if (!out) return false;
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) return false;
+        out.close();
+        if (out.fail()) return false;
+    }
+    std::error_code ec;
+    if (std::filesystem::file_size(p, ec) != bytes.size()) std::filesystem::resize_file(p, bytes.size(), ec);
+    return !ec;
+}
+
+bool ID3v2ReadFile(const KwString& path, std::vector<uint8_t>& bytes, size_t limit) {
+    std::error_code ec;
+    const std::filesystem::path p = PathOf(path);
+    if (!std::filesystem::is_regular_file(p, ec)) return false;
+    const auto size = std::filesystem::file_size(p, ec);
+    if (ec || size > limit) return false;
+    std::ifstream in(p, std::ios::binary);
+    if (!in) return false;
+    bytes.resize(static_cast<size_t>(size));
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
+    return static_cast<size_t>(in.gcount()) == bytes.size();
+}
