@@ -52,10 +52,9 @@ int64_t FindNextDstFrame(const DstReadAtFn& readAt, int64_t from, int64_t end, u
 }
 
 uint64_t DstFramesLost(uint64_t skipped, uint64_t bytesSeen, uint64_t framesSeen) {
-    if (framesSeen == 0 || bytesSeen == 0) return 1;
-    const uint64_t mean = bytesSeen / framesSeen;
-    const uint64_t lost = mean ? (skipped + mean / 2) / mean : 1;
-    return lost < 1 ? 1 : lost;
+    const uint64_t mean = framesSeen ? bytesSeen / framesSeen : 0;
+    if (mean == 0) return 1;
+    return (skipped + mean / 2) / mean;
 }
 
 bool DstFrameCountPlausible(uint64_t count, uint64_t dataLength, uint64_t maxFrameChunk) {

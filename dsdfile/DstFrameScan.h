@@ -22,7 +22,9 @@ using DstReadAtFn = std::function<size_t(int64_t position, uint8_t* buffer, size
 int64_t FindNextDstFrame(const DstReadAtFn& readAt, int64_t from, int64_t end, uint64_t maxFrame);
 
 // Frames lost in `skipped` bytes, given the bytes and frame count of the
-// frame chunks read so far (at least 1).
+// frame chunks read so far: the skip in mean frame chunks, rounded (1 when no
+// frame was read yet). A skip over the rest of a frame whose size was
+// damaged short rounds to 0.
 uint64_t DstFramesLost(uint64_t skipped, uint64_t bytesSeen, uint64_t framesSeen);
 
 // Whether `count` frames can be what `dataLength` bytes of DST data hold:

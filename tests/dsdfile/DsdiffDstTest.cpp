@@ -121,47 +121,76 @@ TEST(DsdiffDst, DamagedFramesAndChunks) {
                                Chunk("DSTF", c.frames[2])}));
     };
     const std::vector<uint8_t> twoFrames(c.interleaved.begin(), c.interleaved.begin() + 2 * frameBytes);
+    const std::vector<uint8_t> threeFrames(c.interleaved.begin(), c.interleaved.begin() + 3 * frameBytes);
     {
-        // An unknown chunk ends the stream there, also for later reads and
-        // seeks beyond it; a seek back plays it again.
-        CDSDFile dff;
-        ASSERT_TRUE(OpenDff(dff, withMiddle(Chunk("JUNK", {1, 2, 3, 4})), kOutputNativeDsd));
-        EXPECT_TRUE(ReadAllBytes(dff, 1000) == twoFrames);
-        std::vector<uint8_t> buffer(2000);
-        EXPECT_EQ(dff.ReadSamples(buffer.data(), 1000), 0u);
-        ASSERT_TRUE(dff.Seek(1000));
-        EXPECT_EQ(dff.ReadSamples(buffer.data(), 1000), 0u);
-        ASSERT_TRUE(dff.Seek(0));
-        EXPECT_TRUE(ReadAllBytes(dff, 1000) == twoFrames);
+        // A foreign chunk between frames is passed over, and a frame header
+        // whose size is negative or reaches past the data is skipped to the
+        // next frame: none costs audio. A seek back plays it all again.
+        for (const auto& middle :
+             {Chunk("JUNK", {1, 2, 3, 4}), Chunk("DSTF", {}, uint64_t{1} << 40), Chunk("DSTF", {}, ~uint64_t{0})}) {
+            CDSDFile dff;
+            ASSERT_TRUE(OpenDff(dff, withMiddle(middle), kOutputNativeDsd));
+            EXPECT_TRUE(ReadAllBytes(dff, 1000) == threeFrames);
+            ASSERT_TRUE(dff.Seek(0));
+            EXPECT_TRUE(ReadAllBytes(dff, 1000) == threeFrames);
+        }
     }
-    {
-        // A frame reaching past the DST data (and the file) ends the stream.
-        CDSDFile dff;
-        ASSERT_TRUE(OpenDff(dff, withMiddle(Chunk("DSTF", {}, uint64_t{1} << 40)), kOutputNativeDsd));
-        EXPECT_TRUE(ReadAllBytes(dff, 1000) == twoFrames);
-    }
-    // A negative frame size counts as 0 (an empty frame), and a frame far larger
-    // than any DST frame is not read: either costs one frame of 0x55, and on.
-    for (const auto& middle : {Chunk("DSTF", {}, ~uint64_t{0}),
-                               Chunk("DSTF", std::vector<uint8_t>(3 * frameBytes + 65536, 0x12))}) {
+    // An empty frame is one frame of 0x55. A frame far larger than any DST
+    // frame has a damaged size: decoding goes on at the next frame, with
+    // silence for the frames its bytes could hold.
+    for (const auto& middle :
+         {Chunk("DSTF", {}), Chunk("DSTF", std::vector<uint8_t>(3 * frameBytes + 65536, 0x12))}) {
         CDSDFile dff;
         ASSERT_TRUE(OpenDff(dff, withMiddle(middle), kOutputNativeDsd));
         const auto out = ReadAllBytes(dff, 1000);
-        ASSERT_EQ(out.size(), 4 * frameBytes);
+        ASSERT_EQ(out.size() % frameBytes, 0u);
+        ASSERT_GE(out.size(), 4 * frameBytes);
         EXPECT_TRUE(std::equal(twoFrames.begin(), twoFrames.end(), out.begin()));
-        EXPECT_EQ(std::count(out.begin() + 2 * frameBytes, out.begin() + 3 * frameBytes, 0x55), ptrdiff_t(frameBytes));
-        EXPECT_TRUE(std::equal(out.begin() + 3 * frameBytes, out.end(), c.interleaved.begin() + 2 * frameBytes));
+        EXPECT_EQ(std::count(out.begin() + 2 * frameBytes, out.end() - frameBytes, 0x55),
+                  ptrdiff_t(out.size() - 3 * frameBytes));
+        EXPECT_TRUE(std::equal(out.end() - frameBytes, out.end(), c.interleaved.begin() + 2 * frameBytes));
+    }
+}
+
+// One damaged byte in any frame chunk header: decoding goes on after it, the
+// frames before and after it come back intact, and the timing holds (as many
+// frames as the file has, damaged ones as 0x55).
+TEST(DsdiffDst, ResynchronisesAfterADamagedFrameHeader) {
+    const Coded c = Encode(2, 6, true);
+    const size_t frameBytes = 2 * kPerChannel;
+    std::vector<uint8_t> body = Frte(6);
+    std::vector<size_t> chunkAt;
+    for (const auto& f : c.frames) {
+        chunkAt.push_back(body.size());
+        const auto chunk = Cat({Chunk("DSTF", f), Chunk("DSTC", {0, 0, 0, 1})});
+        body.insert(body.end(), chunk.begin(), chunk.end());
+    }
+    const auto good = DstFile(2, body);
+    const size_t dstBody = good.size() - body.size();
+    for (size_t i = 0; i < 12; ++i) {
+        for (uint8_t flip : {0x01, 0x80, 0xFF}) {
+            auto file = good;
+            file[dstBody + chunkAt[3] + i] ^= flip;
+            CDSDFile dff;
+            ASSERT_TRUE(OpenDff(dff, file, kOutputNativeDsd));
+            const auto out = ReadAllBytes(dff, 5000);
+            ASSERT_EQ(out.size(), c.interleaved.size()) << i << " " << int(flip);
+            EXPECT_TRUE(std::equal(out.begin(), out.begin() + 3 * frameBytes, c.interleaved.begin()));
+            EXPECT_TRUE(std::equal(out.end() - frameBytes, out.end(), c.interleaved.end() - frameBytes));
+            EXPECT_EQ(dff.GetDuration(), 80.0);
+        }
     }
 }
 
 TEST(DsdiffDst, HeaderChecks) {
     const Coded c = Encode(2, 2, true);
     const auto frames = Cat({Chunk("DSTF", c.frames[0]), Chunk("DSTF", c.frames[1])});
-    {
-        // A frame count of 0: the frames still play; the duration is 0.
+    // A frame count the data cannot hold (none, or far too many): the
+    // duration comes from the frames there.
+    for (uint32_t count : {0u, 0xFFFFFFFFu}) {
         CDSDFile dff;
-        ASSERT_TRUE(OpenDff(dff, DstFile(2, Cat({Frte(0), frames})), kOutputNativeDsd));
-        EXPECT_EQ(dff.GetDuration(), 0.0);
+        ASSERT_TRUE(OpenDff(dff, DstFile(2, Cat({Frte(count), frames})), kOutputNativeDsd));
+        EXPECT_DOUBLE_EQ(dff.GetDuration(), 2 * 1000.0 / 75);
         EXPECT_TRUE(ReadAllBytes(dff, 1000) == c.interleaved);
     }
     {

@@ -25,8 +25,10 @@ bool OpenBytes(CDSDFile& file, std::vector<uint8_t> bytes, uint32_t modes, int32
 std::vector<uint8_t> ExpectedNative(const std::vector<uint8_t>& audio, size_t channels, size_t block) {
     std::vector<uint8_t> out;
     const size_t group = channels * block;
-    for (size_t start = 0; start + group <= audio.size(); start += group) {
-        size_t frames = block;
+    for (size_t start = 0; start < audio.size(); start += group) {
+        // A partial last group: as far as the last channel's block reaches.
+        const size_t last = start + (channels - 1) * block;
+        size_t frames = start + group <= audio.size() ? block : audio.size() > last ? audio.size() - last : 0;
         if (start + group == audio.size())
             for (size_t c = 0; c < channels; ++c)
                 while (frames > 0 && audio[start + c * block + frames - 1] == 0) --frames;
@@ -103,9 +105,19 @@ TEST(DsfFile, NativeDeliveryBlockGroupsAndTrailingPadding) {
     const std::vector<uint8_t> audio(bytes.begin() + 92, bytes.end());
     EXPECT_EQ(ReadAllBytes(file, 256), ExpectedNative(audio, 2, 256));
 
-    // A partial last group is dropped.
+    // A file cut inside its last group plays every channel as far as the
+    // last channel's block reaches (here 256 - 10 frames), for every form.
     auto cut = bytes;
     cut.resize(cut.size() - 10);
+    ASSERT_TRUE(OpenBytes(file, cut, kOutputNativeDsd));
+    const auto partial = ReadAllBytes(file, 256);
+    ASSERT_EQ(partial.size(), 2u * (2 * 256 + 246));
+    EXPECT_EQ(partial.back(), image.channelData[1][2 * 256 + 245]);
+    EXPECT_EQ(partial[2 * 2 * 256], image.channelData[0][2 * 256]);
+    ASSERT_TRUE(OpenBytes(file, cut, kOutputPackedDsdA));
+    EXPECT_EQ(ReadAllBytes(file, 256).size(), 8u * 2 * (256 + 123));
+    // Cut inside channel 0's block: no channel has audio for that group.
+    cut.resize(cut.size() - 256);
     ASSERT_TRUE(OpenBytes(file, cut, kOutputNativeDsd));
     EXPECT_EQ(ReadAllBytes(file, 256).size(), 2u * 2 * 256);
 }
@@ -292,7 +304,11 @@ TEST(DsfFile, RefusesWhatItCannotPlay) {
     };
     EXPECT_FALSE(hostile([](DsfImage& i) { i.channels = 0; }));
     EXPECT_FALSE(hostile([](DsfImage& i) { i.channels = 65; }));
-    EXPECT_FALSE(hostile([](DsfImage& i) { i.rate = 0; }));
+    // Rates outside the DSD family (64 or 48 kHz times 64, times 1 to 16) are damage.
+    for (uint32_t rate : {0u, 1u, 64u, 2822401u, 44100u * 64 * 3, 44100u * 64 * 32, 0xFFFFFFFFu})
+        EXPECT_FALSE(hostile([rate](DsfImage& i) { i.rate = rate; })) << rate;
+    for (uint32_t rate : {2822400u, 3072000u, 5644800u, 45158400u, 49152000u})
+        EXPECT_TRUE(hostile([rate](DsfImage& i) { i.rate = rate; })) << rate;
     EXPECT_FALSE(hostile([](DsfImage& i) { i.bits = 0; }));
     EXPECT_FALSE(hostile([](DsfImage& i) { i.bits = 65; }));
     EXPECT_FALSE(hostile([](DsfImage& i) { i.blockSizeFieldOverride = 0xFFFFFFFF; }));
