@@ -30,6 +30,7 @@ TEST(HostCommandLine, OpenFailuresSayWhy) {
         {"empty.dsf", "-", "the file is empty"},
         {"text.dsf", "hello, world\n", "not a DSD file"},
         {"fmt.dsf", badFmt, "damaged DSF header: the chunk at offset 28 is \"fmx \""},
+        {"rate.dsf", DsfAt(64), "sampling frequency is 64 Hz"},
         {"channels.dsf", Dsf(0, 2822400, 4096, std::string(4096, 'i'), 8), "channel count is 0"},
         {"nocmpr.dff", Dff(kProps, DffChunk("DSD ", "iiii")), "has no compression type (CMPR)"},
         {"named.dff", DsfAt(2822400), "a DSF file, but its name ends in .dff"},
