@@ -50,8 +50,16 @@ def dst_frames(dff):
                     yield frame
 
 
+TARGETS = ["dsf_open", "dsdiff_open", "dst_frame", "xmlfn", "property_map_xml"]
+
+
 def main():
     bindir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "bin")
+    for target in TARGETS:  # only the folders this script fills
+        folder = os.path.join(OUT, target)
+        if os.path.isdir(folder):
+            for name in os.listdir(folder):
+                os.remove(os.path.join(folder, name))
     dsdgen, dstenc = os.path.join(bindir, "dsdgen"), os.path.join(bindir, "dstenc")
     with tempfile.TemporaryDirectory() as tmp:
         def gen(name, *args):
@@ -84,7 +92,8 @@ def main():
         # DSDIFF plain and DST-coded as whole files (framing 0), one output form each.
         for i, (ch, rate, samples, enc) in enumerate([(2, 2822400, 2000, None), (6, 5644800, 1000, None),
                                                       (1, 2822400, 40000, ["--uncoded", "1"]),
-                                                      (2, 2822400, 20000, []), (1, 2822400, 8000, ["--segments", "2"])]):
+                                                      (2, 2822400, 20000, ["--max-order", "8"]),
+                                                      (1, 2822400, 8000, ["--segments", "2", "--max-order", "16"])]):
             plain = gen("p.dff", "--channels", ch, "--rate", rate, "--samples", samples, "--freq", "440,1000")
             data = read(plain)
             if enc is not None:
