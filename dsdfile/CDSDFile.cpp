@@ -204,8 +204,14 @@ size_t CDSDFile::Produce(void* destination, uint64_t frames) {
     if (blockSize > 1) {
         const size_t group = blockSize * cs;
         blockBuffer_.Resize(group);
-        if (container_->Fill(blockBuffer_.Data(), group) != group) return 0;
-        return Deliver(destination, blockBuffer_.Data(), container_->GroupFrames(blockBuffer_.Data()), blockSize, 1);
+        const size_t got = container_->Fill(blockBuffer_.Data(), group);
+        if (got == group)
+            return Deliver(destination, blockBuffer_.Data(), container_->GroupFrames(blockBuffer_.Data()), blockSize,
+                           1);
+        // A file cut short inside its last group: every channel plays as far
+        // as the last one's block reaches, rather than losing the whole group.
+        const size_t lastBlockStart = (cs - 1) * blockSize;
+        return Deliver(destination, blockBuffer_.Data(), got > lastBlockStart ? got - lastBlockStart : 0, blockSize, 1);
     }
     // Every `unit` source bytes become one output frame, whatever the source's
     // bits per sample: never take more bytes than the caller's frames can hold.

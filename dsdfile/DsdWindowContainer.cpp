@@ -14,9 +14,10 @@ size_t CDsdWindowContainer::Fill(uint8_t* destination, size_t count) {
     if (!reader_) return 0;
     const int64_t remaining = Remaining();
     const size_t wanted = static_cast<size_t>(std::min<uint64_t>(count, static_cast<uint64_t>(remaining)));
-    // A planar group is delivered whole or not at all: a partial last group
-    // is dropped unread.
-    if (wanted < 1 || (blockSizePerChannel_ > 1 && wanted != count)) return 0;
+    // A planar source is asked for whole groups; a shorter delivery is the
+    // last group of a file cut short, which the caller plays as far as every
+    // channel reaches.
+    if (wanted < 1) return 0;
     const size_t got = ReadAll(reader_, destination, wanted);
     reachedEnd_ = static_cast<int64_t>(got) == remaining;
     return got;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "dsdfile/DsdRates.h"
+#include "dsdfile/DstFrameScan.h"
 #include "dsdfile/ReaderIo.h"
 #include "dst/DstDecoder.h"
 
@@ -144,7 +146,7 @@ bool CDsdiffContainer::Open(IKwReader* reader, const KwXMLFilename&, const CDsdO
             // which also needs a rate its frames can hold), a rate above 0.
             const uint32_t channels = format.Channels();
             const uint32_t rate = format.SampleRate();
-            if (channels < 1 || channels > kAudioFormatMaxChannels || rate == 0) return false;
+            if (channels < 1 || channels > kAudioFormatMaxChannels || !IsDsdRate(rate)) return false;
             if (dst) {
                 const int32_t perChannel = rate > INT32_MAX ? 0 : DstBytesPerChannel(static_cast<int32_t>(rate));
                 if (channels > static_cast<uint32_t>(kDstMaxChannels) || perChannel < 1 ||
@@ -155,7 +157,16 @@ bool CDsdiffContainer::Open(IKwReader* reader, const KwXMLFilename&, const CDsdO
             dataLength_ = static_cast<int64_t>(length);
             blockSizePerChannel_ = 1;
             lsbFirst_ = false;
-            if (dst) dst_ = std::make_unique<CDstStream>(static_cast<CDstFrameSource&>(*this), channels, rate, options.dstThreads, frameCount_);
+            if (dst) {
+                frameBytes_ = uint64_t{channels} * (rate / 600);
+                // The duration comes from the declared frame count; one the
+                // data cannot hold (0, or far more frames than fit) gives way
+                // to the frames actually there.
+                if (!DstFrameCountPlausible(frameCount_, length, MaxFrameBody() + kChunkHeaderSize + 1))
+                    frameCount_ = CountFrames();
+                dst_ = std::make_unique<CDstStream>(static_cast<CDstFrameSource&>(*this), channels, rate,
+                                                    options.dstThreads, frameCount_);
+            }
             return true;
         }
 
@@ -197,64 +208,109 @@ double CDsdiffContainer::Duration() const {
 
 int64_t CDsdiffContainer::Position() const { return reader_->GetPosition(); }
 
-bool CDsdiffContainer::SetPosition(int64_t position) { return SeekTo(reader_, position); }
+bool CDsdiffContainer::SetPosition(int64_t position) {
+    lostFrames_ = 0;
+    return SeekTo(reader_, position);
+}
 
-bool CDsdiffContainer::NextChunk(uint8_t* header, int64_t& start, uint64_t& size) const {
+uint64_t CDsdiffContainer::MaxFrameBody() const { return 2 * frameBytes_ + kMaxDstFrameSlack; }
+
+uint32_t CDsdiffContainer::CountFrames() {
+    const int64_t start = reader_->GetPosition();
+    uint64_t frames = 0;
+    while (frames < UINT32_MAX && SkipFrame()) ++frames;
+    SetPosition(start);
+    framesSeen_ = frameChunkBytes_ = 0;
+    return static_cast<uint32_t>(frames);
+}
+
+CDsdiffContainer::Step CDsdiffContainer::NextStep(uint8_t* header, int64_t& start, uint64_t& size) {
     start = reader_->GetPosition();
-    const int64_t remaining = start < dataStart_ ? 0 : std::max<int64_t>(dataStart_ + dataLength_ - start, 0);
-    if (remaining < static_cast<int64_t>(kChunkHeaderSize)) return false;
+    const int64_t end = dataStart_ + dataLength_;
+    const int64_t remaining = start < dataStart_ ? 0 : std::max<int64_t>(end - start, 0);
+    if (remaining < static_cast<int64_t>(kChunkHeaderSize)) return Step::kEnd;
     if (ReadAll(reader_, header, kChunkHeaderSize) < kChunkHeaderSize) {
         SeekTo(reader_, start);
-        return false;
+        return Step::kEnd;
     }
-    const uint64_t declared = ReadBe64(header + 4);
-    size = declared > static_cast<uint64_t>(INT64_MAX) ? 0 : declared;  // a negative size counts as 0
-    if (size > static_cast<uint64_t>(remaining) - kChunkHeaderSize) {
-        SeekTo(reader_, start);
-        return false;
+    // A negative size is damage like any size that overruns the data.
+    size = ReadBe64(header + 4);
+    const bool fits = size <= static_cast<uint64_t>(remaining) - kChunkHeaderSize;
+    const int64_t bodyStart = start + static_cast<int64_t>(kChunkHeaderSize);
+    // A frame chunk larger than any frame has a damaged size: it is treated
+    // like any other damage below.
+    if (fits && IsId(header, "DSTF") && size <= MaxFrameBody()) return Step::kFrame;
+    if (fits && IsId(header, "DSTC")) return SeekTo(reader_, ChunkEnd(reader_, bodyStart, size)) ? Step::kOther
+                                                                                                   : Step::kEnd;
+    // A chunk of another kind that lies whole in the data and is followed by
+    // a frame, a checksum or the end is passed over. Its bytes count as lost
+    // frames by the mean frame size: a short foreign chunk costs nothing, a
+    // frame whose ID was damaged costs its frame.
+    auto readAt = [this](int64_t at, uint8_t* buffer, size_t count) {
+        return SeekTo(reader_, at) ? ReadAll(reader_, buffer, count) : size_t{0};
+    };
+    if (fits && LooksLikeId(header) && !IsId(header, "DSTF")) {
+        const int64_t next = ChunkEnd(reader_, bodyStart, size);
+        uint8_t after[4] = {};
+        if (next >= end || (readAt(next, after, 4) == 4 && (IsId(after, "DSTF") || IsId(after, "DSTC")))) {
+            if (framesSeen_) lostFrames_ = DstFramesLost(static_cast<uint64_t>(next - start), frameChunkBytes_, framesSeen_);
+            return SeekTo(reader_, std::min(next, end)) ? Step::kOther : Step::kEnd;
+        }
     }
-    return true;
+    // Damage: go on at the next plausible frame, and count the frames lost
+    // in between, so that what follows keeps its time.
+    const int64_t found = FindNextDstFrame(readAt, start + 1, end, MaxFrameBody());
+    if (found < 0) {
+        SeekTo(reader_, end);
+        return Step::kEnd;
+    }
+    lostFrames_ = DstFramesLost(static_cast<uint64_t>(found - start), frameChunkBytes_, framesSeen_);
+    return SeekTo(reader_, found) ? Step::kOther : Step::kEnd;
 }
 
 CDstFrameSource::Next CDsdiffContainer::ReadFrame(KwByteBuffer& frame) {
-    const uint64_t maxFrame = 2 * static_cast<uint64_t>(dst_->FrameBytes()) + kMaxDstFrameSlack;
     for (;;) {
+        if (lostFrames_ > 0) {
+            --lostFrames_;
+            return Next::kDamaged;
+        }
         uint8_t header[kChunkHeaderSize];
         int64_t start = 0;
         uint64_t size = 0;
-        if (!NextChunk(header, start, size)) return Next::kEnd;
+        const Step step = NextStep(header, start, size);
+        if (step == Step::kEnd) return Next::kEnd;
+        if (step == Step::kOther) continue;
         const int64_t bodyStart = start + static_cast<int64_t>(kChunkHeaderSize);
-        if (IsId(header, "DSTF")) {
-            bool damaged = size > maxFrame;
-            if (!damaged) {
-                frame.Resize(static_cast<size_t>(size));
-                if (ReadAll(reader_, frame.Data(), frame.Size()) < frame.Size()) {
-                    SeekTo(reader_, start);
-                    return Next::kEnd;
-                }
-            }
-            if (!SeekTo(reader_, ChunkEnd(reader_, bodyStart, size))) return Next::kEnd;
-            return damaged ? Next::kDamaged : Next::kFrame;
-        }
-        if (!IsId(header, "DSTC") || !SeekTo(reader_, ChunkEnd(reader_, bodyStart, size))) {
+        frame.Resize(static_cast<size_t>(size));
+        if (ReadAll(reader_, frame.Data(), frame.Size()) < frame.Size()) {
             SeekTo(reader_, start);
             return Next::kEnd;
         }
+        if (!SeekTo(reader_, ChunkEnd(reader_, bodyStart, size))) return Next::kEnd;
+        ++framesSeen_;
+        frameChunkBytes_ += kChunkHeaderSize + size;
+        return Next::kFrame;
     }
 }
 
 bool CDsdiffContainer::SkipFrame() {
     for (;;) {
+        if (lostFrames_ > 0) {
+            --lostFrames_;
+            return true;
+        }
         uint8_t header[kChunkHeaderSize];
         int64_t start = 0;
         uint64_t size = 0;
-        if (!NextChunk(header, start, size)) return false;
-        const bool isFrame = IsId(header, "DSTF");
-        if ((!isFrame && !IsId(header, "DSTC")) ||
-            !SeekTo(reader_, ChunkEnd(reader_, start + static_cast<int64_t>(kChunkHeaderSize), size))) {
+        const Step step = NextStep(header, start, size);
+        if (step == Step::kEnd) return false;
+        if (step == Step::kOther) continue;
+        if (!SeekTo(reader_, ChunkEnd(reader_, start + static_cast<int64_t>(kChunkHeaderSize), size))) {
             SeekTo(reader_, start);
             return false;
         }
-        if (isFrame) return true;
+        ++framesSeen_;
+        frameChunkBytes_ += kChunkHeaderSize + size;
+        return true;
     }
 }

@@ -35,11 +35,25 @@ private:
     bool SetPosition(int64_t position) override;
 
     bool ParseProperties(const uint8_t* body, size_t size, bool& compressionKnown, bool& dst);
-    // Reads the next chunk header of the DST data when the whole chunk lies in
-    // the window; otherwise leaves the reader where it was.
-    bool NextChunk(uint8_t* header, int64_t& start, uint64_t& size) const;
+
+    // One step through the DST data: kFrame leaves the reader after the
+    // header of a "DSTF" chunk that lies whole in the data (`start` and
+    // `size` describe it); kOther has passed over a checksum or foreign chunk
+    // or, after damage, moved to the next plausible frame and set lostFrames_;
+    // kEnd: no further frame (the reader stays before what ended the data).
+    enum class Step { kFrame, kOther, kEnd };
+    Step NextStep(uint8_t* header, int64_t& start, uint64_t& size);
+    // Largest "DSTF" body taken as a frame.
+    uint64_t MaxFrameBody() const;
+    // Frames from the reader's position to the end of the data; the reader
+    // returns to where it was.
+    uint32_t CountFrames();
 
     uint32_t frameCount_ = 0;
+    uint64_t frameBytes_ = 0;       // decoded bytes of one frame
+    uint64_t lostFrames_ = 0;       // frames still to report as damaged after a resynchronisation
+    uint64_t framesSeen_ = 0;       // frame chunks passed so far, and their bytes (for the mean size)
+    uint64_t frameChunkBytes_ = 0;
     std::unique_ptr<CDstStream> dst_;
 };
 

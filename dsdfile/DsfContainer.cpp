@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dsdfile/DsdRates.h"
 #include "dsdfile/ReaderIo.h"
 
 namespace {
@@ -68,7 +69,7 @@ bool CDsfContainer::Open(IKwReader* reader, const KwXMLFilename&, const CDsdOpen
     const uint32_t rate = ReadLe32(fmt + 28);
     const uint32_t bits = ReadLe32(fmt + 32);
     const uint32_t blockSize = ReadLe32(fmt + 44);
-    if (channels < 1 || channels > kAudioFormatMaxChannels || rate == 0 || bits < 1 || bits > 64) return false;
+    if (channels < 1 || channels > kAudioFormatMaxChannels || !IsDsdRate(rate) || bits < 1 || bits > 64) return false;
     const uint32_t blockSizePerChannel = blockSize > 1 ? blockSize : 1;
     if (uint64_t{blockSizePerChannel} * channels > kMaxBlockGroupBytes) return false;
     format.SetUp(static_cast<uint16_t>(bits), rate, static_cast<uint16_t>(channels), 0, false, kGuidNull);

@@ -66,6 +66,15 @@ void CDstDecoder::CDecoderThread::Decode(CFrame* frame) {
     }
     m_owner->DecodeInto(m_state.get(), m_state != nullptr, frame);
     frame->state.store(CFrame::kDecoded, std::memory_order_release);
+    m_owner->FrameDone();
+}
+
+void CDstDecoder::FrameDone() {
+    {
+        std::lock_guard<std::mutex> lock(m_doneMutex);
+        ++m_doneEvents;
+    }
+    m_done.notify_all();
 }
 
 // ---------------------------------------------------------------------------
@@ -183,6 +192,9 @@ bool CDstDecoder::SubmitFrame(KwByteBuffer& frame) {
     f->input.Swap(frame);
     f->sequence = m_nextSequence++;
     m_queue.push_back(std::move(f));
+    // An idle worker would otherwise notice the frame only when its 10 ms
+    // wait ends: every seek (a new decoder) would cost that much.
+    for (auto& worker : m_workers) worker->Wake();
     return true;
 }
 
@@ -195,8 +207,17 @@ bool CDstDecoder::FetchDecoded(KwByteBuffer& out, bool wait) {
                                                          : KwThreadPriority::Lowest;
         for (auto& worker : m_workers) worker->SetPriority(workers);
     }
-    if (wait)
-        while (CountFrames(true) > 0) SleepMs(1);
+    // Waiting polls every millisecond, and a worker that finishes a frame
+    // ends the wait at once (a flush after every seek would otherwise cost
+    // a millisecond or more each time).
+    if (wait) {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(m_doneMutex);
+            const uint64_t seen = m_doneEvents;
+            if (CountFrames(true) == 0) break;
+            m_done.wait_for(lock, std::chrono::milliseconds(1), [&] { return m_doneEvents != seen; });
+        }
+    }
 
     KwLockGuard guard(m_lock);
     while (!m_queue.empty() && m_queue.front()->state.load(std::memory_order_acquire) == CFrame::kDecoded) {

@@ -8,10 +8,12 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "dst/DstDecoder.h"
@@ -90,6 +92,11 @@ private:
     const uint32_t m_sampleRate;
     const size_t m_frameBytes;
     KwCriticalSection m_lock;
+    // Signalled by a worker after each decoded frame (ends the owner's wait).
+    void FrameDone();
+    std::mutex m_doneMutex;
+    std::condition_variable m_done;
+    uint64_t m_doneEvents = 0;  // under m_doneMutex
     std::vector<std::unique_ptr<CDecoderThread>> m_workers;
     std::deque<std::unique_ptr<CFrame>> m_queue;
     std::vector<std::unique_ptr<CFrame>> m_spare;

@@ -1,8 +1,10 @@
-// Opens arbitrary bytes as a DSDIFF file and reads them in all three output
-// forms with seeks in between. The last four input bytes steer the run
-// (frames per read, reader piece size, seek times, framing); the rest is either
-// the whole file or, to reach the sound data more often, the body that follows
-// a well-formed header of a plain or a DST-coded file.
+// Opens arbitrary bytes as a DSDIFF file and reads it in one of the three
+// output forms with seeks in between. The last four input bytes steer the run
+// (output form, frames per read, reader piece size, seek times, framing); the
+// rest is either the whole file or, to reach the sound data more often, the
+// body that follows a well-formed header of a plain or a DST-coded file.
+// Each run delivers at most a few DST frames' worth of audio (DST frames are
+// costly to decode): the frame decoder has a target of its own.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -15,6 +17,12 @@
 namespace {
 
 using fuzz::FuzzReader;
+
+// Output bytes one run may take: one 2-channel DSD64 DST frame as PCM.
+constexpr uint64_t kMaxDelivered = 2 * 4704 * 8;
+// Longer inputs are passed over: they only hold more DST frames, which the
+// reading thread hands to the decoder's workers ahead of what it reads.
+constexpr size_t kMaxInput = 12 * 1024;
 
 void PutBe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
     for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
@@ -62,15 +70,20 @@ std::vector<uint8_t> WrapPayload(const std::vector<uint8_t>& payload, bool dst, 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 4) return 0;
+    if (size < 4 || size > kMaxInput) return 0;
     const uint8_t* control = data + size - 4;
     const std::vector<uint8_t> payload(data, data + size - 4);
-    const uint32_t frames = 1u + ((control[0] | control[1] << 8) & 0x3FFF);
+    const uint32_t frames = 1u + ((control[0] | control[1] << 8) & 0x0FFF);
     const int32_t piece = (control[2] & 0x80) ? 1 + (control[2] & 0x1F) : INT32_MAX;
-    const double seekTimes[] = {control[3] * 0.5, -1.0, 1e12, 13.4 * (control[3] & 0x1F), 0.0};
+    // A read, a seek chosen by the input (inside the file or at one of its
+    // edges), and a read. Each seek starts DST decoding afresh (new workers),
+    // which is what makes DST runs costly.
+    const double seekTime = (control[3] & 0xC0) == 0xC0 ? 1e12 : (control[3] & 0xC0) == 0x80 ? -1.0
+                                                                                              : 13.4 * (control[3] & 0x7F);
+    const double seekTimes[] = {seekTime, 0.0};
     // Framing: 0 the bytes are the file; 1 a plain file around them; 2 a DST file.
     const int framing = (control[2] >> 5) & 3;
-    const uint16_t channels = static_cast<uint16_t>(1 + control[1] % 6);
+    const uint16_t channels = static_cast<uint16_t>(1 + control[1] % (framing == 2 ? 2 : 6));
     const uint32_t rate = (control[0] & 0x40) ? 5644800 : 2822400;
     std::vector<uint8_t> bytes =
         framing == 0 || framing == 3 ? payload : WrapPayload(payload, framing == 2, channels, rate);
@@ -78,10 +91,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KwXMLFilename name(KW_T("fuzz.dff"));
     name.Items().SetString(KW_T("FileType"), KW_T("dff"));
     const uint32_t modes[] = {kOutputNativeDsd, kOutputPackedDsdA, 0};
-    for (uint32_t mode : modes) {
+    {
+        const uint32_t mode = modes[(control[1] >> 6) % 3];
         CDSDFile file;
         file.SetAdd6dB(control[2] & 1);
-        if (!file.Open(new FuzzReader(bytes, piece), 1, mode, 0, name)) return 0;
+        // One DST worker: the decoding cost stays on the fuzzer's core.
+        CDsdOpenOptions options;
+        options.dstThreads = 1;
+        if (!file.Open(new FuzzReader(bytes, piece), 1, mode, 0, name, options)) return 0;
         const CAudioFormat& out = file.OutputFormat();
         const size_t frameBytes = out.BlockAlign() ? out.BlockAlign() : 1;
         // Exactly what the caller asked for, so that any overrun is caught.
@@ -89,14 +106,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const double duration = file.GetDuration();
         if (!(duration >= 0.0)) __builtin_trap();
         uint64_t delivered = 0;
+        // Half the runs seek before their first read: a single DST decoder.
+        if (control[3] & 1) file.Seek(seekTimes[0]);
         for (double t : seekTimes) {
-            for (int i = 0; i < 6; ++i) {
+            if (control[3] & 1) t = 0.0;
+            if (delivered < kMaxDelivered) {
                 const uint32_t got = file.ReadSamples(buffer.data(), frames);
                 if (got > buffer.size() || got % frameBytes != 0) __builtin_trap();
-                if (got == 0) break;
                 delivered += got;
             }
-            file.Seek(t);
+            if (t != 0.0) file.Seek(t);
         }
         (void)delivered;
     }

@@ -106,7 +106,7 @@ bool CDSDFileInfo::Open(const KwChar* fileName) {
     if (reader) reader->Open();
     CDsdOpenOptions options;
     options.dstThreads = GetDstDecodingThreads();
-    options.lowPassMode = static_cast<uint32_t>(GetLowPassMode());
+    options.lowPassMode = static_cast<uint32_t>(GetEffectiveLowPassMode());
     if (!file_->Open(reader, 1, 0, 0, fileName_, options)) return false;
     ReadTag();
     return true;

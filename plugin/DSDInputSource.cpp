@@ -71,7 +71,7 @@ int32_t CDSDInputSource::Open(const KwChar* fileName) {
     file_->SetAdd6dB(GetAdd6dB());
     CDsdOpenOptions options;
     options.dstThreads = GetDstDecodingThreads();
-    options.lowPassMode = static_cast<uint32_t>(GetLowPassMode());
+    options.lowPassMode = static_cast<uint32_t>(GetEffectiveLowPassMode());
     if (!file_->Open(reader_, 0, static_cast<uint32_t>(outputModes_), highestDsdRate_, name, options)) return -1;
 
     const CAudioFormat& output = file_->OutputFormat();
@@ -149,7 +149,7 @@ int32_t CDSDInputSource::GetInfo(int32_t code, IKwDllString* result) {
 int32_t CDSDInputSource::LowPassStatus(IKwDllString* result) {
     if (!file_ || outputModes_ != 0) return 0;
     KwString text;
-    switch (GetLowPassMode()) {
+    switch (GetEffectiveLowPassMode()) {
         case 0:
             text = KW_T("Safe low-pass filter enabled");
             break;

@@ -25,6 +25,10 @@ void WriteInteger(const KwChar* key, int32_t value) {
 }  // namespace
 
 int32_t GetLowPassMode() { return ReadInteger(kSettingLowPassMode); }
+int32_t GetEffectiveLowPassMode() {
+    const int32_t mode = GetLowPassMode();
+    return mode >= 0 && mode <= 3 ? mode : 0;
+}
 void SetLowPassMode(int32_t mode) { WriteInteger(kSettingLowPassMode, mode); }
 int32_t GetDstDecodingThreads() { return ReadInteger(kSettingDstThreads); }
 void SetDstDecodingThreads(int32_t threads) { WriteInteger(kSettingDstThreads, threads); }

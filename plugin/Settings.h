@@ -18,6 +18,10 @@ KwString PluginSettingsSection();
 // Missing tools library or section: getters return 0, setters do nothing.
 int32_t GetLowPassMode();
 void SetLowPassMode(int32_t mode);
+// The low-pass mode playback uses and the status text reports: the stored
+// value when it names a mode (0 to 3), else 0 (Safe), the default, which is
+// also what the conversion makes of any other value.
+int32_t GetEffectiveLowPassMode();
 int32_t GetDstDecodingThreads();
 void SetDstDecodingThreads(int32_t threads);
 bool GetAdd6dB();

@@ -189,6 +189,16 @@ KwThreadPriority KwThread::CurrentThreadPriority() {
 
 bool KwThread::Sleep(uint32_t milliseconds) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return !wake_.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                           [this] { return stop_.load(std::memory_order_acquire); });
+    wake_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                   [this] { return wakePending_ || stop_.load(std::memory_order_acquire); });
+    wakePending_ = false;
+    return !stop_.load(std::memory_order_acquire);
+}
+
+void KwThread::Wake() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        wakePending_ = true;
+    }
+    wake_.notify_all();
 }

@@ -25,6 +25,9 @@ public:
     bool Start(KwThreadPriority priority = KwThreadPriority::Normal);
     // Asks Run() to finish (StopRequested() turns true, Sleep() returns early).
     void RequestStop();
+    // Ends the current Sleep() early, or the next one when none is under way,
+    // without a stop request: there is work to look at.
+    void Wake();
     // RequestStop() and wait until Run() has returned. Called from Run() itself
     // it only requests the stop.
     void Stop();
@@ -55,6 +58,7 @@ private:
     std::unique_ptr<Impl> impl_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> running_{false};
+    bool wakePending_ = false;  // under mutex_
     std::atomic<KwThreadPriority> priority_{KwThreadPriority::Normal};
     mutable std::mutex mutex_;
     std::condition_variable wake_;

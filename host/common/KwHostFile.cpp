@@ -10,8 +10,10 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -130,6 +132,42 @@ void KwHostSyncFolder(const KwString&) {
     // MOVEFILE_WRITE_THROUGH already made the rename durable.
 }
 
+std::vector<KwString> KwHostListFolder(const KwString& path) {
+    std::vector<KwString> names;
+    WIN32_FIND_DATAW entry{};
+    HANDLE find = FindFirstFileW((path + KW_T("\\*")).c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const KwString name = entry.cFileName;
+        if (name != KW_T(".") && name != KW_T("..")) names.push_back(name);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return names;
+}
+
+bool KwHostFileLock::Acquire(const KwString& lockFilePath) {
+    Release();
+    HANDLE h = CreateFileW(lockFilePath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    OVERLAPPED at{};
+    if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
+        CloseHandle(h);
+        return false;
+    }
+    handle_ = h;
+    return true;
+}
+
+void KwHostFileLock::Release() {
+    if (!handle_) return;
+    OVERLAPPED at{};
+    UnlockFileEx(static_cast<HANDLE>(handle_), 0, 1, 0, &at);
+    CloseHandle(static_cast<HANDLE>(handle_));
+    handle_ = nullptr;
+}
+
 KwString KwHostGetEnvironment(const char* name) {
     if (!name) return {};
     const KwString wide = KwFromUtf8(name);
@@ -245,6 +283,44 @@ void KwHostSyncFolder(const KwString& path) {
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
+}
+
+std::vector<KwString> KwHostListFolder(const KwString& path) {
+    std::vector<KwString> names;
+    DIR* dir = ::opendir(KwToUtf8(path).c_str());
+    if (!dir) return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(KwFromUtf8(name));
+    }
+    ::closedir(dir);
+    return names;
+}
+
+bool KwHostFileLock::Acquire(const KwString& lockFilePath) {
+    Release();
+    int fd;
+    do {
+        fd = ::open(KwToUtf8(lockFilePath).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    int result;
+    do {
+        result = ::flock(fd, LOCK_EX);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    return true;
+}
+
+void KwHostFileLock::Release() {
+    if (fd_ < 0) return;
+    ::flock(fd_, LOCK_UN);
+    ::close(fd_);
+    fd_ = -1;
 }
 
 KwString KwHostGetEnvironment(const char* name) {

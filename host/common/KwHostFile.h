@@ -60,6 +60,32 @@ void KwHostSyncFolder(const KwString& path);
 // The folder part of a path (without the trailing separator), or empty.
 KwString KwHostFolderOf(const KwString& path);
 
+// The names (not paths) of the entries of a folder; empty when it cannot be read.
+std::vector<KwString> KwHostListFolder(const KwString& path);
+
+// An exclusive lock that other processes honour: an advisory lock on a lock
+// file (flock on POSIX, LockFileEx on Windows), created when absent and
+// never removed, so that every process locks the same file. Released by the
+// destructor or when the process ends, also when it is killed.
+class KwHostFileLock {
+public:
+    KwHostFileLock() = default;
+    ~KwHostFileLock() { Release(); }
+    KwHostFileLock(const KwHostFileLock&) = delete;
+    KwHostFileLock& operator=(const KwHostFileLock&) = delete;
+
+    // Waits until the lock is held; false when the lock file cannot be opened.
+    bool Acquire(const KwString& lockFilePath);
+    void Release();
+
+private:
+#if defined(_WIN32)
+    void* handle_ = nullptr;
+#else
+    int fd_ = -1;
+#endif
+};
+
 // The value of an environment variable, or empty when it is unset.
 KwString KwHostGetEnvironment(const char* name);
 // A number that differs between processes and between calls (temporary names).

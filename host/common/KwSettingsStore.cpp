@@ -48,6 +48,76 @@ bool HasOuterBlank(KwStringView s) {
     return !s.empty() && (blank(s.front()) || blank(s.back()));
 }
 
+// What one line of the file is.
+enum class LineKind { Blank, Header, Value, Bad };
+struct LineInfo {
+    LineKind kind = LineKind::Blank;
+    bool header = false;  // a Bad line that starts like a section header
+    KwString name;        // section or key
+    int32_t value = 0;
+    std::string why;      // for Bad lines
+};
+
+LineInfo Classify(std::string_view raw) {
+    LineInfo info;
+    const std::string_view line = Trim(raw);
+    if (line.empty() || line.front() == ';' || line.front() == '#') return info;
+    info.kind = LineKind::Bad;
+    if (line.find('\0') != std::string_view::npos) {
+        info.why = "it holds a zero byte";
+        return info;
+    }
+    if (line.front() == '[') {
+        info.header = true;
+        info.name = line.back() == ']' ? KwFromUtf8(Trim(line.substr(1, line.size() - 2))) : KwString();
+        if (KwSettingsStore::IsValidSectionName(info.name))
+            info.kind = LineKind::Header;
+        else
+            info.why = "it is not a valid section header";
+        return info;
+    }
+    const size_t equals = line.find('=');
+    if (equals == std::string_view::npos) {
+        info.why = "it is not a key=value line";
+        return info;
+    }
+    info.name = KwFromUtf8(Trim(line.substr(0, equals)));
+    if (!KwSettingsStore::IsValidKey(info.name)) {
+        info.why = "the key is not valid";
+    } else if (!ParseInt32(Trim(line.substr(equals + 1)), &info.value)) {
+        info.why = "the value is not a 32-bit decimal integer";
+    } else {
+        info.kind = LineKind::Value;
+    }
+    return info;
+}
+
+// The lines of the file without their line feeds (a carriage return stays
+// with its line), after a byte-order mark at the start.
+std::vector<std::string_view> SplitLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    size_t start = 0;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") start = 3;
+    while (start < text.size()) {
+        const size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+        if (end == std::string_view::npos) break;
+        start = end + 1;
+    }
+    return lines;
+}
+
+// A line as it appears in a message: at most 40 bytes, control bytes as "?".
+std::string Shown(std::string_view line) {
+    line = Trim(line);
+    std::string shown(line.substr(0, 40));
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return line.size() > 40 ? shown + "..." : shown;
+}
+
+constexpr size_t kMaxProblems = 20;
+
 KwSettingsStore::Section* FindSection(std::vector<KwSettingsStore::Section>& sections, KwStringView name) {
     for (auto& section : sections)
         if (KwEqualsNoCase(section.name, name)) return &section;
@@ -82,77 +152,104 @@ bool KwSettingsStore::IsValidKey(KwStringView key) {
            key.front() != KW_T('#');
 }
 
-bool KwSettingsStore::Parse(std::string_view text, std::vector<Section>& sections) {
+void KwSettingsStore::Parse(std::string_view text, std::vector<Section>& sections,
+                            std::vector<std::string>* problems) {
     sections.clear();
+    if (problems) problems->clear();
     try {
-        if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
         Section* current = nullptr;
-        while (!text.empty()) {
-            const size_t end = text.find('\n');
-            std::string_view line = Trim(text.substr(0, end));
-            text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-            if (line.empty() || line.front() == ';' || line.front() == '#') continue;
-            bool good = line.find('\0') == std::string_view::npos;
-            if (good && line.front() == '[') {
-                const KwString name = line.back() == ']' ? KwFromUtf8(Trim(line.substr(1, line.size() - 2))) : KwString();
-                good = IsValidSectionName(name);
-                if (good) {
-                    current = FindSection(sections, name);
-                    if (!current) {
-                        sections.push_back({name, {}});
-                        current = &sections.back();
+        bool inSection = false;  // after a readable header
+        int number = 0;
+        for (std::string_view raw : SplitLines(text)) {
+            ++number;
+            const LineInfo line = Classify(raw);
+            std::string why = line.why;
+            if (line.kind == LineKind::Header) {
+                current = FindSection(sections, line.name);
+                if (!current) {
+                    sections.push_back({line.name, {}});
+                    current = &sections.back();
+                }
+                inSection = true;
+            } else if (line.kind == LineKind::Value && !inSection) {
+                why = "it stands outside any section";
+            } else if (line.kind == LineKind::Value) {
+                bool found = false;
+                for (auto& entry : current->values) {
+                    if (KwEqualsNoCase(entry.first, line.name)) {
+                        entry.second = line.value;  // a repeated key: the last one counts
+                        found = true;
                     }
                 }
-            } else if (good) {
-                const size_t equals = line.find('=');
-                good = current && equals != std::string_view::npos;
-                const KwString key = good ? KwFromUtf8(Trim(line.substr(0, equals))) : KwString();
-                int32_t value = 0;
-                good = good && IsValidKey(key) && ParseInt32(Trim(line.substr(equals + 1)), &value);
-                if (good) {
-                    bool found = false;
-                    for (auto& entry : current->values) {
-                        if (KwEqualsNoCase(entry.first, key)) {
-                            entry.second = value;  // a repeated key: the last one counts
-                            found = true;
-                        }
-                    }
-                    if (!found) current->values.emplace_back(key, value);
-                }
+                if (!found) current->values.emplace_back(line.name, line.value);
+            } else if (line.kind == LineKind::Bad && line.header) {
+                // The values below a damaged header belong to no known section.
+                inSection = false;
             }
-            if (!good) {
-                // One damaged line makes the whole file suspect: read it as empty.
-                sections.clear();
-                return false;
-            }
+            if (problems && !why.empty() && problems->size() < kMaxProblems)
+                problems->push_back("line " + std::to_string(number) + " (\"" + Shown(raw) + "\"): " + why);
         }
-        return true;
     } catch (const std::bad_alloc&) {
         sections.clear();
-        return false;
     }
 }
 
-std::string KwSettingsStore::Format(const std::vector<Section>& sections) {
-    std::string text;
-    for (const auto& section : sections) {
-        if (section.values.empty()) continue;
-        if (!text.empty()) text += '\n';
-        text += '[' + KwToUtf8(section.name) + "]\n";
-        for (const auto& [key, value] : section.values) text += KwToUtf8(key) + '=' + std::to_string(value) + '\n';
+std::string KwSettingsStore::WithValue(std::string_view text, KwStringView section, KwStringView key,
+                                       int32_t value) {
+    std::vector<std::string> lines;
+    for (std::string_view raw : SplitLines(text)) lines.emplace_back(raw);
+    // The line that holds the value now, and the last line of the section
+    // (where a new value goes).
+    size_t holder = std::string::npos, sectionEnd = std::string::npos;
+    bool inTarget = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const LineInfo line = Classify(lines[i]);
+        if (line.kind == LineKind::Header || (line.kind == LineKind::Bad && line.header)) {
+            inTarget = line.kind == LineKind::Header && KwEqualsNoCase(line.name, section);
+            if (inTarget) sectionEnd = i;
+            continue;
+        }
+        if (!inTarget) continue;
+        if (line.kind != LineKind::Blank) sectionEnd = i;
+        if (line.kind == LineKind::Value && KwEqualsNoCase(line.name, key)) holder = i;
     }
-    return text;
+    const std::string number = std::to_string(value);
+    if (holder != std::string::npos) {
+        // Keep the key as it is spelt in the file, and the line ending.
+        std::string& line = lines[holder];
+        const bool cr = !line.empty() && line.back() == '\r';
+        line = std::string(Trim(std::string_view(line).substr(0, line.find('=')))) + '=' + number + (cr ? "\r" : "");
+    } else if (sectionEnd != std::string::npos) {
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(sectionEnd) + 1, KwToUtf8(key) + '=' + number);
+    } else {
+        while (!lines.empty() && Trim(lines.back()).empty()) lines.pop_back();
+        if (!lines.empty()) lines.emplace_back();
+        lines.push_back('[' + KwToUtf8(section) + ']');
+        lines.push_back(KwToUtf8(key) + '=' + number);
+    }
+    std::string result = text.substr(0, 3) == "\xEF\xBB\xBF" ? "\xEF\xBB\xBF" : "";
+    for (const auto& line : lines) result += line + '\n';
+    return result;
 }
 
 void KwSettingsStore::Load() {
     try {
+        text_.clear();
+        readable_ = true;
         std::vector<uint8_t> bytes;
-        std::vector<Section> sections;
-        if (!filePath_.empty() && KwHostReadWholeFile(filePath_, bytes, kMaxSettingsFileBytes))
-            Parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), sections);
-        sections_ = std::move(sections);
+        if (!filePath_.empty() && !KwHostReadWholeFile(filePath_, bytes, kMaxSettingsFileBytes)) {
+            bytes.clear();
+            readable_ = !KwHostFileExists(filePath_);
+        }
+        text_.assign(bytes.begin(), bytes.end());
+        Parse(text_, sections_, &problems_);
+        if (!readable_)
+            problems_.push_back("the file cannot be read whole (larger than 1 MiB, or unreadable): its values are "
+                                "not used and it is not rewritten");
     } catch (...) {
         sections_.clear();
+        text_.clear();
+        readable_ = false;
     }
 }
 
@@ -175,38 +272,30 @@ int32_t KwSettingsStore::GetInteger(KwStringView section, KwStringView key, int3
 }
 
 bool KwSettingsStore::SetInteger(KwStringView section, KwStringView key, int32_t value) {
-    if (!IsValidSectionName(section) || !IsValidKey(key)) return false;
+    if (!IsValidSectionName(section) || !IsValidKey(key) || filePath_.empty()) return false;
     try {
         KwLockGuard guard(WriteLock());
-        // Start from what is on disc now, so that values another store or
-        // process wrote in the meantime are kept.
+        const KwString folder = KwHostFolderOf(filePath_);
+        if (!folder.empty() && !KwHostCreateFolders(folder)) return false;
+        // Other processes' writers wait here, so that each one starts from
+        // what the previous one wrote.
+        KwHostFileLock lock;
+        if (!lock.Acquire(filePath_ + KW_T(".lock"))) return false;
+        RemoveStaleTemporaries();
         Load();
-        Section* target = FindSection(sections_, section);
-        if (!target) {
-            sections_.push_back({KwString(section), {}});
-            target = &sections_.back();
-        }
-        bool found = false;
-        for (auto& entry : target->values) {
-            if (KwEqualsNoCase(entry.first, key)) {
-                entry.second = value;
-                found = true;
-                break;
-            }
-        }
-        if (!found) target->values.emplace_back(KwString(key), value);
-        return WriteFile();
+        if (!readable_) return false;
+        const std::string text = WithValue(text_, section, key, value);
+        if (!WriteFile(text)) return false;
+        text_ = text;
+        Parse(text_, sections_, &problems_);
+        return true;
     } catch (...) {
         return false;
     }
 }
 
-bool KwSettingsStore::WriteFile() const {
-    if (filePath_.empty()) return false;
+bool KwSettingsStore::WriteFile(const std::string& text) const {
     const KwString folder = KwHostFolderOf(filePath_);
-    if (!folder.empty() && !KwHostCreateFolders(folder)) return false;
-
-    const std::string text = Format(sections_);
     const std::string suffix = ".tmp" + std::to_string(KwHostUniqueNumber() % 1000000007u);
     const KwString temp = filePath_ + KwFromUtf8(suffix);
     bool written = false;
@@ -222,4 +311,16 @@ bool KwSettingsStore::WriteFile() const {
     }
     if (!folder.empty()) KwHostSyncFolder(folder);
     return true;
+}
+
+void KwSettingsStore::RemoveStaleTemporaries() const {
+    // Called under the cross-process lock: no writer is between creating and
+    // renaming its temporary file, so every one found belongs to a writer
+    // that died.
+    const KwString folder = KwHostFolderOf(filePath_);
+    const KwString prefix = filePath_.substr(folder.empty() ? 0 : folder.size() + 1) + KW_T(".tmp");
+    for (const KwString& name : KwHostListFolder(folder.empty() ? KwString(KW_T(".")) : folder)) {
+        if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
+            KwHostRemoveFile(folder.empty() ? name : folder + kKwPathSeparator + name);
+    }
 }

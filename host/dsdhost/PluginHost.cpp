@@ -47,9 +47,9 @@ bool ToolsLibrary::RegisterMemoryCopy(const KwString& fileName) {
     return reg && reg(fileName.c_str());
 }
 
-KwString HostFileName(const std::string& path) {
+KwString HostFileName(const std::string& path, const std::string& typeFrom) {
     KwXMLFilename record(KwFromUtf8(path).c_str());
-    const KwString& name = record.FileName();
+    const KwString name = typeFrom.empty() ? record.FileName() : KwFromUtf8(typeFrom);
     const size_t dot = name.find_last_of(KW_T('.'));
     const size_t slash = name.find_last_of(KW_T("/\\"));
     if (dot != KwString::npos && (slash == KwString::npos || dot > slash)) {

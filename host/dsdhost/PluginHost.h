@@ -58,5 +58,5 @@ private:
 std::string ProgramFolder();
 // The XMLFN text the host hands to the plug-in for a path typed by the user:
 // the path (a ";N" suffix selects a disc-image track) with the item "FileType"
-// taken from the extension.
-KwString HostFileName(const std::string& path);
+// taken from the extension (of `typeFrom` when given).
+KwString HostFileName(const std::string& path, const std::string& typeFrom = {});

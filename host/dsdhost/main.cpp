@@ -11,8 +11,11 @@
 
 #include "host/common/KwHostObject.h"
 #include "host/dsdhost/DiscImage.h"
+#include "host/dsdhost/InputCheck.h"
 #include "host/dsdhost/OutputFiles.h"
+#include "host/dsdhost/OutputTarget.h"
 #include "host/dsdhost/PluginHost.h"
+#include "host/dsdhost/SettingsCommand.h"
 #include "host/dsdhost/TagCommands.h"
 #include "support/KwBase64.h"
 #include "support/KwDllString.h"
@@ -20,10 +23,13 @@
 
 namespace {
 
-const char* const kSection = "Plugins\\Input\\DSD";
-const std::vector<std::string> kSettingKeys = {"Low-pass mode", "DST Decoding Threads", "Add 6dB"};
+// Exit codes: 0 complete, 1 failure (nothing or no usable output), 2 a decode
+// that delivered audio but less than the file announces.
+constexpr int kExitFailure = 1;
+constexpr int kExitIncomplete = 2;
 
 struct Input {
+    InputFile file;
     KwPtr<IKwAudioInput> source;
     std::string error;
 };
@@ -72,52 +78,28 @@ FormatFacts DescribeFormat(IKwAudioInput* source) {
     return facts;
 }
 
-Input OpenInput(const PluginLibrary& plugin, IKwHost* host, const std::string& path, int32_t outputModes,
-                int64_t maxRate) {
-    Input input;
+void OpenInput(Input& input, const PluginLibrary& plugin, IKwHost* host, const std::string& path,
+               int32_t outputModes, int64_t maxRate) {
+    if (const std::string why = input.file.Open(path); !why.empty()) {
+        input.error = "cannot open " + path + ": " + why;
+        return;
+    }
     input.source.reset(plugin.NewInputSource(host));
     if (!input.source) {
         input.error = "the plug-in gave no input source";
-        return input;
+        return;
     }
     SetCode(input.source.get(), 31, std::to_string(outputModes));
     if (maxRate > 0) SetCode(input.source.get(), 32, std::to_string(maxRate));
-    if (input.source->Open(HostFileName(path).c_str()) != 0) {
-        input.error = "cannot open " + path + " (not a playable DSD file, or unreadable)";
+    if (input.source->Open(HostFileName(input.file.PluginName(), input.file.FileName()).c_str()) != 0) {
+        input.error = "cannot open " + path + ": " + input.file.ExplainRefusal();
         input.source.reset();
     }
-    return input;
-}
-
-int CmdSettings(ToolsLibrary& tools, const std::string& action, const std::string& key, const std::string& value) {
-    if (!tools.Tools()) {
-        fprintf(stderr, "dsdhost: %s\n", tools.Error().c_str());
-        return 1;
-    }
-    KwPtr<IKwSettings> settings(tools.Tools()->OpenSettings(KwFromUtf8(kSection).c_str(), 0));
-    if (!settings) {
-        fprintf(stderr, "dsdhost: the settings store cannot be opened\n");
-        return 1;
-    }
-    if (action == "list") {
-        for (const auto& k : kSettingKeys)
-            printf("%s=%d\n", k.c_str(), settings->GetInteger(KwFromUtf8(k).c_str(), 0, 0, 0));
-        return 0;
-    }
-    if (action == "get") {
-        printf("%d\n", settings->GetInteger(KwFromUtf8(key).c_str(), 0, 0, 0));
-        return 0;
-    }
-    const int32_t number = KwParseInt32(KwFromUtf8(value));
-    if (!settings->SetInteger(KwFromUtf8(key).c_str(), number, 0, 0)) {
-        fprintf(stderr, "dsdhost: the setting could not be stored\n");
-        return 1;
-    }
-    return 0;
 }
 
 int CmdInfo(const PluginLibrary& plugin, IKwHost* host, const std::string& path, int32_t outputModes) {
-    Input input = OpenInput(plugin, host, path, outputModes, 0);
+    Input input;
+    OpenInput(input, plugin, host, path, outputModes, 0);
     if (!input.source) {
         fprintf(stderr, "dsdhost: %s\n", input.error.c_str());
         return 1;
@@ -142,6 +124,19 @@ int CmdInfo(const PluginLibrary& plugin, IKwHost* host, const std::string& path,
     return 0;
 }
 
+// Output frames that a complete decode delivers: the announced duration at
+// the output rate, for DSF files at most the fmt chunk's sample count (the
+// last block's padding is not audio), less what a seek skipped.
+uint64_t ExpectedFrames(const HeaderFacts& facts, int64_t durationMs, uint32_t outputRate, double seekMs) {
+    double frames = static_cast<double>(std::max<int64_t>(durationMs, 0)) * outputRate / 1000.0;
+    if (facts.kind == "DSF" && facts.fault.empty() && facts.sampleRate > 0) {
+        const double bytesPerChannel = std::ceil(static_cast<double>(facts.dsfSampleCount) / 8.0);
+        frames = std::min(frames, bytesPerChannel * outputRate * 8.0 / facts.sampleRate);
+    }
+    frames -= seekMs * outputRate / 1000.0;
+    return frames > 0 ? static_cast<uint64_t>(frames) : 0;
+}
+
 void Progress(double seconds, double total) {
     if (total <= 0) return;
     const double fraction = std::min(1.0, seconds / total);
@@ -155,7 +150,8 @@ int CmdDecode(const PluginLibrary& plugin, IKwHost* host, const std::string& in,
               const std::string& output, char packedVariant, int64_t maxRate, double seekMs,
               const std::string& pcmFormat) {
     const int32_t modes = output == "native" ? 1 : output == "packed" ? (packedVariant == 'b' ? 4 : 2) : 0;
-    Input input = OpenInput(plugin, host, in, modes, maxRate);
+    Input input;
+    OpenInput(input, plugin, host, in, modes, maxRate);
     if (!input.source) {
         fprintf(stderr, "dsdhost: %s\n", input.error.c_str());
         return 1;
@@ -179,6 +175,12 @@ int CmdDecode(const PluginLibrary& plugin, IKwHost* host, const std::string& in,
     std::string ext;
     if (const size_t dot = out.find_last_of('.'); dot != std::string::npos) ext = out.substr(dot + 1);
     for (char& c : ext) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    OutputTarget target;
+    if (const std::string why = target.Prepare(out, input.file.Device(), input.file.Inode()); !why.empty()) {
+        fprintf(stderr, "dsdhost: %s\n", why.c_str());
+        return 1;
+    }
+    const std::string& path = target.WritePath();
     std::string error;
     std::unique_ptr<OutputSink> sink;
     if (out != "-" && ext == "dff") {
@@ -186,7 +188,7 @@ int CmdDecode(const PluginLibrary& plugin, IKwHost* host, const std::string& in,
             fprintf(stderr, "dsdhost: a .dff output needs native DSD (--output native)\n");
             return 1;
         }
-        sink = OpenDsdiffSink(out, shape, error);
+        sink = OpenDsdiffSink(path, shape, error);
     } else if (out != "-" && ext == "wav") {
         if (facts.tag != 3) {
             fprintf(stderr, "dsdhost: a .wav output needs PCM (--output pcm)\n");
@@ -194,15 +196,15 @@ int CmdDecode(const PluginLibrary& plugin, IKwHost* host, const std::string& in,
         }
         const PcmFormat format = pcmFormat == "f32" ? PcmFormat::F32 : pcmFormat == "s24" ? PcmFormat::S24
                                                                                           : PcmFormat::F64;
-        sink = OpenWavSink(out, shape, format, error);
+        sink = OpenWavSink(path, shape, format, error);
     } else if (out != "-" && ext == "flac") {
         if (facts.tag != 3) {
             fprintf(stderr, "dsdhost: a .flac output needs PCM (--output pcm)\n");
             return 1;
         }
-        sink = OpenFlacSink(out, shape, error);
+        sink = OpenFlacSink(path, shape, error);
     } else {
-        sink = OpenRawSink(out, error);
+        sink = OpenRawSink(path, error);
     }
     if (!sink) {
         fprintf(stderr, "dsdhost: %s\n", error.c_str());
@@ -242,6 +244,26 @@ int CmdDecode(const PluginLibrary& plugin, IKwHost* host, const std::string& in,
         fprintf(stderr, "dsdhost: cannot complete %s\n", out.c_str());
         return 1;
     }
+    const uint64_t frameBytes = static_cast<uint64_t>(shape.channels) * static_cast<uint64_t>(bits) / 8;
+    const uint64_t frames = frameBytes ? delivered / frameBytes : 0;
+    const uint64_t expected = ExpectedFrames(input.file.Facts(), AskInt(s, 1), shape.sampleRate, seekMs);
+    if (frames == 0) {
+        fprintf(stderr, "dsdhost: %s: no audio delivered (the plug-in announced %" PRId64 " ms)\n", in.c_str(),
+                AskInt(s, 1));
+        return kExitFailure;
+    }
+    if (const std::string why = target.Commit(); !why.empty()) {
+        fprintf(stderr, "dsdhost: %s\n", why.c_str());
+        return kExitFailure;
+    }
+    // Up to a millisecond of rounding in the announced duration is no loss.
+    if (frames + shape.sampleRate / 1000 + 1 < expected) {
+        fprintf(stderr,
+                "dsdhost: %s: delivered %" PRIu64 " of the %" PRIu64 " samples per channel announced (%.1f%%): "
+                "the file is damaged or truncated\n",
+                in.c_str(), frames, expected, 100.0 * static_cast<double>(frames) / static_cast<double>(expected));
+        return kExitIncomplete;
+    }
     return 0;
 }
 
@@ -257,9 +279,9 @@ int main(int argc, char** argv) {
     settings->require_subcommand(1);
     std::string key, value;
     auto* get = settings->add_subcommand("get", "print one setting");
-    get->add_option("KEY", key, "setting name")->required()->check(CLI::IsMember(kSettingKeys));
+    get->add_option("KEY", key, "setting name")->required()->check(CLI::IsMember(SettingKeys()));
     auto* set = settings->add_subcommand("set", "store one setting");
-    set->add_option("KEY", key, "setting name")->required()->check(CLI::IsMember(kSettingKeys));
+    set->add_option("KEY", key, "setting name")->required()->check(CLI::IsMember(SettingKeys()));
     set->add_option("VALUE", value, "integer value")->required();
     auto* list = settings->add_subcommand("list", "print all settings");
 
@@ -298,7 +320,7 @@ int main(int argc, char** argv) {
     ToolsLibrary tools;
     if (settings->parsed()) {
         const std::string action = get->parsed() ? "get" : set->parsed() ? "set" : list->parsed() ? "list" : "";
-        return CmdSettings(tools, action, key, value);
+        return RunSettingsCommand(tools, action, key, value);
     }
 
     PluginLibrary plugin(pluginPath);

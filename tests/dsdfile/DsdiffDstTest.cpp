@@ -108,44 +108,91 @@ TEST(DsdiffDst, DamagedFramesAndChunks) {
         return DstFile(2, Cat({Frte(8), Chunk("DSTF", c.frames[0]), Chunk("DSTF", c.frames[1]), middle,
                                Chunk("DSTF", c.frames[2])}));
     };
-    const std::pair<Bytes, Bytes> cases[] = {
-        {dsdtools::BuildDsdiffDst(2, kRate, frames),
-         Cat({original(0, 2), silence, original(3, 4), silence, silence, original(6, 8)})},
-        // An unknown chunk, or a frame reaching past the DST data, ends the stream.
-        {withMiddle(Chunk("JUNK", {1, 2, 3, 4})), original(0, 2)},
-        {withMiddle(Chunk("DSTF", {}, uint64_t{1} << 40)), original(0, 2)},
-        // A negative frame size counts as 0 (an empty frame), and a frame far
-        // larger than any DST frame is not read: either costs one frame, and on.
-        {withMiddle(Chunk("DSTF", {}, ~uint64_t{0})), Cat({original(0, 2), silence, original(2, 3)})},
-        {withMiddle(Chunk("DSTF", Bytes(3 * frameBytes + 65536, 0x12))), Cat({original(0, 2), silence, original(2, 3)})},
-    };
-    for (size_t i = 0; i < std::size(cases); ++i) {
+    {
         CDSDFile dff;
-        ASSERT_TRUE(OpenDff(dff, cases[i].first, kOutputNativeDsd));
-        EXPECT_TRUE(ReadAllBytes(dff, 1000) == cases[i].second) << i;
-        if (i != 1) continue;
-        // The end stays for later reads and seeks beyond it; a seek back plays it again.
-        Bytes buffer(2000);
-        EXPECT_EQ(dff.ReadSamples(buffer.data(), 1000), 0u);
-        ASSERT_TRUE(dff.Seek(1000));
-        EXPECT_EQ(dff.ReadSamples(buffer.data(), 1000), 0u);
-        ASSERT_TRUE(dff.Seek(0));
-        EXPECT_TRUE(ReadAllBytes(dff, 1000) == cases[i].second);
+        ASSERT_TRUE(OpenDff(dff, dsdtools::BuildDsdiffDst(2, kRate, frames), kOutputNativeDsd));
+        EXPECT_TRUE(ReadAllBytes(dff, 1000) ==
+                    Cat({original(0, 2), silence, original(3, 4), silence, silence, original(6, 8)}));
+    }
+    const std::vector<uint8_t> twoFrames(c.interleaved.begin(), c.interleaved.begin() + 2 * frameBytes);
+    const std::vector<uint8_t> threeFrames(c.interleaved.begin(), c.interleaved.begin() + 3 * frameBytes);
+    {
+        // A foreign chunk between frames is passed over, and a frame header
+        // whose size is negative or reaches past the data is skipped to the
+        // next frame: none costs audio. A seek back plays it all again.
+        for (const auto& middle :
+             {Chunk("JUNK", {1, 2, 3, 4}), Chunk("DSTF", {}, uint64_t{1} << 40), Chunk("DSTF", {}, ~uint64_t{0})}) {
+            CDSDFile dff;
+            ASSERT_TRUE(OpenDff(dff, withMiddle(middle), kOutputNativeDsd));
+            EXPECT_TRUE(ReadAllBytes(dff, 1000) == threeFrames);
+            ASSERT_TRUE(dff.Seek(0));
+            EXPECT_TRUE(ReadAllBytes(dff, 1000) == threeFrames);
+        }
+    }
+    // An empty frame is one frame of 0x55. A frame far larger than any DST
+    // frame has a damaged size: decoding goes on at the next frame, with
+    // silence for the frames its bytes could hold.
+    for (const auto& middle :
+         {Chunk("DSTF", {}), Chunk("DSTF", std::vector<uint8_t>(3 * frameBytes + 65536, 0x12))}) {
+        CDSDFile dff;
+        ASSERT_TRUE(OpenDff(dff, withMiddle(middle), kOutputNativeDsd));
+        const auto out = ReadAllBytes(dff, 1000);
+        ASSERT_EQ(out.size() % frameBytes, 0u);
+        ASSERT_GE(out.size(), 4 * frameBytes);
+        EXPECT_TRUE(std::equal(twoFrames.begin(), twoFrames.end(), out.begin()));
+        EXPECT_EQ(std::count(out.begin() + 2 * frameBytes, out.end() - frameBytes, 0x55),
+                  ptrdiff_t(out.size() - 3 * frameBytes));
+        EXPECT_TRUE(std::equal(out.end() - frameBytes, out.end(), c.interleaved.begin() + 2 * frameBytes));
+    }
+}
+
+// One damaged byte in any frame chunk header: decoding goes on after it, the
+// frames before and after it come back intact, and the timing holds (as many
+// frames as the file has, damaged ones as 0x55).
+TEST(DsdiffDst, ResynchronisesAfterADamagedFrameHeader) {
+    const Coded c = Encode(2, 6, true);
+    const size_t frameBytes = 2 * kPerChannel;
+    std::vector<uint8_t> body = Frte(6);
+    std::vector<size_t> chunkAt;
+    for (const auto& f : c.frames) {
+        chunkAt.push_back(body.size());
+        const auto chunk = Cat({Chunk("DSTF", f), Chunk("DSTC", {0, 0, 0, 1})});
+        body.insert(body.end(), chunk.begin(), chunk.end());
+    }
+    const auto good = DstFile(2, body);
+    const size_t dstBody = good.size() - body.size();
+    for (size_t i = 0; i < 12; ++i) {
+        for (uint8_t flip : {0x01, 0x80, 0xFF}) {
+            auto file = good;
+            file[dstBody + chunkAt[3] + i] ^= flip;
+            CDSDFile dff;
+            ASSERT_TRUE(OpenDff(dff, file, kOutputNativeDsd));
+            const auto out = ReadAllBytes(dff, 5000);
+            ASSERT_EQ(out.size(), c.interleaved.size()) << i << " " << int(flip);
+            EXPECT_TRUE(std::equal(out.begin(), out.begin() + 3 * frameBytes, c.interleaved.begin()));
+            EXPECT_TRUE(std::equal(out.end() - frameBytes, out.end(), c.interleaved.end() - frameBytes));
+            EXPECT_EQ(dff.GetDuration(), 80.0);
+        }
     }
 }
 
 TEST(DsdiffDst, HeaderChecks) {
     const Coded c = Encode(2, 2, true);
     const auto frames = Cat({Chunk("DSTF", c.frames[0]), Chunk("DSTF", c.frames[1])});
-    // A frame count of 0: the frames still play, the duration is 0. A plain
-    // "DSD " chunk before the "DST " chunk of a DST file is passed over.
-    const Bytes good[] = {DstFile(2, Cat({Frte(0), frames})),
-                          Form(Cat({Prop(Cat({Chnl(2), Cmpr("DST ")})), Chunk("DSD ", Bytes(99, 1)),
-                                    Chunk("DST ", Cat({Frte(0), frames}))}))};
-    for (const Bytes& file : good) {
+    // A frame count the data cannot hold (none, or far too many): the
+    // duration comes from the frames there.
+    for (uint32_t count : {0u, 0xFFFFFFFFu}) {
+        CDSDFile dff;
+        ASSERT_TRUE(OpenDff(dff, DstFile(2, Cat({Frte(count), frames})), kOutputNativeDsd));
+        EXPECT_DOUBLE_EQ(dff.GetDuration(), 2 * 1000.0 / 75);
+        EXPECT_TRUE(ReadAllBytes(dff, 1000) == c.interleaved);
+    }
+    {
+        // A plain "DSD " chunk before the "DST " chunk of a DST file is passed over.
+        const auto file = Form(Cat({Prop(Cat({Chnl(2), Cmpr("DST ")})), Chunk("DSD ", std::vector<uint8_t>(99, 1)),
+                                    Chunk("DST ", Cat({Frte(2), frames}))}));
         CDSDFile dff;
         ASSERT_TRUE(OpenDff(dff, file, kOutputNativeDsd));
-        EXPECT_EQ(dff.GetDuration(), 0.0);
         EXPECT_TRUE(ReadAllBytes(dff, 1000) == c.interleaved);
     }
     const std::vector<std::pair<const char*, std::vector<uint8_t>>> bad = {

@@ -86,6 +86,8 @@ TEST(DsdiffFile, RefusesWhatItCannotPlay) {
         {"CHNL reaching past PROP", PlainFile(Cat({Cmpr("DSD "), Chunk("CHNL", Be(2, 2), 4000)}), audio)},
         {"65 channels", PlainFile(Cat({Chnl(65), Cmpr("DSD ")}), audio)},
         {"rate 0", PlainFile(Cat({Fs(0), Cmpr("DSD ")}), audio)},
+        {"rate 64", PlainFile(Cat({Fs(64), Cmpr("DSD ")}), audio)},
+        {"rate 2^32 - 1", PlainFile(Cat({Fs(0xFFFFFFFF), Cmpr("DSD ")}), audio)},
         {"CMPR reaching past PROP", PlainFile(Chunk("CMPR", Text("DSD "), 4000), audio)},
         {"PROP not SND", Form(Cat({Chunk("PROP", Cat({Text("XXX "), Cmpr("DSD ")})), Chunk("DSD ", audio)}))},
         {"chunk size beyond the file", Form(Cat({Prop(Cmpr("DSD ")), Chunk("COMT", {}, INT64_MAX), Chunk("DSD ", audio)}))},

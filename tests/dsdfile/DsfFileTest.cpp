@@ -14,8 +14,10 @@ namespace {
 Bytes ExpectedNative(const Bytes& audio, size_t channels, size_t block) {
     Bytes out;
     const size_t group = channels * block;
-    for (size_t start = 0; start + group <= audio.size(); start += group) {
-        size_t frames = block;
+    for (size_t start = 0; start < audio.size(); start += group) {
+        // A partial last group: as far as the last channel's block reaches.
+        const size_t last = start + (channels - 1) * block;
+        size_t frames = start + group <= audio.size() ? block : audio.size() > last ? audio.size() - last : 0;
         if (start + group == audio.size())
             for (size_t c = 0; c < channels; ++c)
                 while (frames > 0 && audio[start + c * block + frames - 1] == 0) --frames;
@@ -82,8 +84,21 @@ TEST(DsfFile, NativeDeliveryBlockGroupsTrailingPaddingAndPiecewiseReads) {
     ASSERT_TRUE(OpenBytes(file, bytes, kOutputNativeDsd, KW_T("dsf"), 0, &reader));
     reader->maxRead = 1;
     EXPECT_EQ(ReadAllBytes(file, 256), ExpectedNative(Bytes(bytes.begin() + 92, bytes.end()), 2, 256));
-    // A partial last group is dropped; 40 channels pass straight through.
-    ASSERT_TRUE(OpenBytes(file, Bytes(bytes.begin(), bytes.end() - 10), kOutputNativeDsd));
+
+    // A file cut inside its last group plays every channel as far as the
+    // last channel's block reaches (here 256 - 10 frames), for every form.
+    auto cut = bytes;
+    cut.resize(cut.size() - 10);
+    ASSERT_TRUE(OpenBytes(file, cut, kOutputNativeDsd));
+    const auto partial = ReadAllBytes(file, 256);
+    ASSERT_EQ(partial.size(), 2u * (2 * 256 + 246));
+    EXPECT_EQ(partial.back(), image.channelData[1][2 * 256 + 245]);
+    EXPECT_EQ(partial[2 * 2 * 256], image.channelData[0][2 * 256]);
+    ASSERT_TRUE(OpenBytes(file, cut, kOutputPackedDsdA));
+    EXPECT_EQ(ReadAllBytes(file, 256).size(), 8u * 2 * (256 + 123));
+    // Cut inside channel 0's block: no channel has audio for that group.
+    cut.resize(cut.size() - 256);
+    ASSERT_TRUE(OpenBytes(file, cut, kOutputNativeDsd));
     EXPECT_EQ(ReadAllBytes(file, 256).size(), 2u * 2 * 256);
     image = Image(40, 16, 16);
     ASSERT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd));
@@ -225,6 +240,17 @@ TEST(DsfFile, RefusesWhatItCannotPlay) {
         DsfImage image = good;
         hostile[i].first(image);
         EXPECT_EQ(OpenBytes(file, image.Build(), kOutputNativeDsd), hostile[i].second) << i;
+    }
+    // Rates outside the DSD family (44.1 or 48 kHz times 64, times 1 to 16) are damage.
+    for (uint32_t rate : {1u, 64u, 2822401u, 44100u * 64 * 3, 44100u * 64 * 32, 0xFFFFFFFFu}) {
+        DsfImage image = good;
+        image.rate = rate;
+        EXPECT_FALSE(OpenBytes(file, image.Build(), kOutputNativeDsd)) << rate;
+    }
+    for (uint32_t rate : {2822400u, 3072000u, 5644800u, 45158400u, 49152000u}) {
+        DsfImage image = good;
+        image.rate = rate;
+        EXPECT_TRUE(OpenBytes(file, image.Build(), kOutputNativeDsd)) << rate;
     }
     // Every truncation of a valid file either fails to open or reads to an end.
     const auto bytes = good.Build();

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <random>
 #include <tuple>
 
@@ -113,6 +114,24 @@ TEST_F(InputFixture, AnswersReadsAndSeekTextsForNativeDsdAndPcm) {
     auto pcm = OpenWith(0);
     EXPECT_EQ(pcm->Read(x.data(), 65536), 65536);
     EXPECT_EQ(pcm->Read(x.data(), 15), 15);
+    // A stored mode outside 0 to 3 plays as Safe and says so; Off says nothing.
+    const fs::path store = ws / "config/dsdhost/settings.ini";
+    fs::create_directories(store.parent_path());
+    // (A pooled conversion context keeps its last user's filter state until
+    // a seek resets it: each read starts with one.)
+    std::vector<uint8_t> safe(65536), other(65536);
+    auto first = OpenWith(0);
+    ASSERT_EQ(first->SetInfo(3, KW_T("0")), 0);
+    ASSERT_EQ(first->Read(safe.data(), 65536), 65536);
+    for (const char* stored : {"99", "-1", "4", "3"}) {
+        std::ofstream(store) << "[Plugins\\Input\\DSD]\nLow-pass mode=" << stored << "\n";
+        auto again = OpenWith(0);
+        ASSERT_EQ(again->SetInfo(3, KW_T("0")), 0);
+        ASSERT_EQ(again->Read(other.data(), 65536), 65536);
+        const bool off = std::string(stored) == "3";
+        EXPECT_EQ(Ask(again.get(), 35), off ? "" : "Safe low-pass filter enabled") << stored;
+        EXPECT_EQ(other == safe, !off) << stored;
+    }
     // Seek times with a decimal comma or point.
     auto a = OpenWith(1), b = OpenWith(1);
     EXPECT_EQ(a->SetInfo(3, KW_T("180,75")), 0);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "support/KwPlatform.h"
@@ -86,6 +87,60 @@ inline std::string Pattern(size_t size) {
     std::string bytes(size, '\0');
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + 3);
     return bytes;
+}
+
+// Integers as file bytes.
+inline std::string Le(uint64_t v, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += static_cast<char>(v >> (8 * i));
+    return out;
+}
+inline std::string Be(uint64_t v, int n) {
+    std::string out;
+    for (int i = n - 1; i >= 0; --i) out += static_cast<char>(v >> (8 * i));
+    return out;
+}
+
+// A DSF file: 1-bit audio, `data` as the whole data chunk body.
+inline std::string Dsf(uint32_t channels, uint32_t rate, uint32_t block, const std::string& data,
+                       uint64_t sampleCount) {
+    const std::string fmt = "fmt " + Le(52, 8) + Le(1, 4) + Le(0, 4) + Le(2, 4) + Le(channels, 4) + Le(rate, 4) +
+                            Le(1, 4) + Le(sampleCount, 8) + Le(block, 4) + Le(0, 4);
+    const std::string body = fmt + "data" + Le(12 + data.size(), 8) + data;
+    return "DSD " + Le(28, 8) + Le(28 + body.size(), 8) + Le(0, 8) + body;
+}
+
+// A DSDIFF file from its PROP body (after "SND ") and the chunks after PROP.
+inline std::string Dff(const std::string& props, const std::string& chunks) {
+    const std::string prop = "PROP" + Be(4 + props.size(), 8) + "SND " + props;
+    const std::string body = "DSD " + prop + chunks;
+    return "FRM8" + Be(body.size(), 8) + body;
+}
+inline std::string DffChunk(const std::string& id, const std::string& body) {
+    return id + Be(body.size(), 8) + body;
+}
+
+// Single-quoted for the shell.
+inline std::string Q(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// A dsdhost run: its exit code and what it wrote on standard error.
+struct HostRun {
+    int code = -1;
+    std::string err;
+};
+
+// Runs `dsdhost ARGS` through the shell (ARGS quoted by the caller) with the
+// settings store in `configHome` when given; standard output is dropped.
+inline HostRun RunHost(const std::string& args, const std::string& configHome = {}) {
+    const TempDir scratch;
+    const std::string env = configHome.empty() ? "" : "XDG_CONFIG_HOME=" + Q(configHome) + " ";
+    const int rc = std::system((env + "timeout 60 " + Q(std::string(DSD_BIN_DIR) + "/dsdhost") + " " + args +
+                                " >/dev/null 2>" + Q(scratch.Path("err"))).c_str());
+    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadFile(scratch.Path("err"))};
 }
 
 }  // namespace hosttest
