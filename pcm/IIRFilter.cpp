@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "pcm/IIRPairKernel.h"
+#include "pcm/PcmKernels.h"
 
 namespace {
 
@@ -197,7 +198,7 @@ bool WithPairKernel(const CIIRFilter& a, const CIIRFilter& b, Body&& body) {
 
 void CIIRFilter::ProcessBlock(double* data, size_t n, size_t stride) {
 #if KW_PCM_SSE2
-    if (WithPairKernel(*this, *this, [&](auto&& kernel) {
+    if (ActivePcmKernels() != PcmKernelSet::kPortable && WithPairKernel(*this, *this, [&](auto&& kernel) {
             RunSingleBlock(kernel, data, n, stride);
             kernel.Store(*this, *this);
         })) {
@@ -211,7 +212,7 @@ void CIIRFilter::ProcessBlock(double* data, size_t n, size_t stride) {
 
 void CIIRFilter::ProcessPair(CIIRFilter& a, CIIRFilter& b, double* data, size_t n, size_t stride) {
 #if KW_PCM_SSE2
-    if (WithPairKernel(a, b, [&](auto&& kernel) {
+    if (ActivePcmKernels() != PcmKernelSet::kPortable && WithPairKernel(a, b, [&](auto&& kernel) {
             RunPairBlock(kernel, data, n, stride);
             kernel.Store(a, b);
         })) {
