@@ -21,7 +21,7 @@ size_t CDsdWindowContainer::ReadAhead(uint8_t* destination, size_t count) {
     // A reader without a position cannot tell a move: no reading ahead.
     if (position < 0) return ReadAll(reader_, destination, count);
     size_t done = std::min(count, aheadEnd_ - aheadUsed_);
-    std::memcpy(destination, ahead_.data() + aheadUsed_, done);
+    if (done > 0) std::memcpy(destination, ahead_.data() + aheadUsed_, done);
     aheadUsed_ += done;
     if (done == count) return done;
     // Large requests go straight to the destination; small ones refill the buffer.
@@ -37,7 +37,7 @@ size_t CDsdWindowContainer::ReadAhead(uint8_t* destination, size_t count) {
     aheadEnd_ = ReadAll(reader_, ahead_.data(), std::max(want, rest));
     aheadUsed_ = std::min(rest, aheadEnd_);
     aheadReaderAt_ = reader_->GetPosition();
-    std::memcpy(destination + done, ahead_.data(), aheadUsed_);
+    if (aheadUsed_ > 0) std::memcpy(destination + done, ahead_.data(), aheadUsed_);
     return done + aheadUsed_;
 }
 
