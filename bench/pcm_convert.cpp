@@ -9,6 +9,7 @@
 
 #include "pcm/ConvertToPCM.h"
 #include "pcm/ConvertToPCMContext.h"
+#include "pcm/PcmKernels.h"
 
 namespace {
 
@@ -21,11 +22,14 @@ std::vector<uint8_t> RandomBytes(size_t n) {
     return bytes;
 }
 
-// args: mode, channels, interleaved (1) or planar LSB-first (0)
+// args: mode, channels, interleaved (1) or planar LSB-first (0), kernel set
+// (PcmKernelSet; the supported one when the processor lacks it)
 void BM_ConvertToPCM(benchmark::State& state) {
     const auto mode = static_cast<uint32_t>(state.range(0));
     const auto channels = static_cast<uint32_t>(state.range(1));
     const bool interleaved = state.range(2) != 0;
+    const PcmKernelSet kernels = SelectPcmKernels(static_cast<PcmKernelSet>(state.range(3)));
+    state.SetLabel(PcmKernelSetName(kernels));
     auto* context = TakeConvertContext(channels, 352800, mode);
     const std::vector<uint8_t> block = RandomBytes(kBlock * channels);
     std::vector<double> out(kBlock * channels);
@@ -40,6 +44,7 @@ void BM_ConvertToPCM(benchmark::State& state) {
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kBlock * channels);
     ReturnConvertContext(context);
+    SelectPcmKernels(SupportedPcmKernels());
 }
 
 void BM_ConvertMinuteStereoDsd64(benchmark::State& state) {
@@ -60,13 +65,16 @@ void BM_ConvertMinuteStereoDsd64(benchmark::State& state) {
 }
 
 void ModeArgs(benchmark::internal::Benchmark* b) {
-    b->ArgNames({"mode", "channels", "interleaved"});
-    for (int mode = 0; mode <= 3; ++mode) {
-        b->Args({mode, 2, 0});
-    }
-    for (int mode : {0, 3}) {
-        b->Args({mode, 1, 1});
-        b->Args({mode, 6, 1});
+    b->ArgNames({"mode", "channels", "interleaved", "kernels"});
+    for (int kernels = 0; kernels <= 2; ++kernels) {
+        for (int mode = 0; mode <= 3; ++mode) {
+            b->Args({mode, 2, 0, kernels});
+        }
+        for (int mode : {0, 3}) {
+            b->Args({mode, 1, 1, kernels});
+            b->Args({mode, 2, 1, kernels});
+            b->Args({mode, 6, 1, kernels});
+        }
     }
 }
 

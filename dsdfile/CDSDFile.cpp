@@ -8,6 +8,7 @@
 #include "pcm/ConvertToPCM.h"
 #include "pcm/Dsd2Pcm.h"
 #include "dsdfile/DsfContainer.h"
+#include "dsdfile/PlanarInterleave.h"
 
 namespace {
 
@@ -256,6 +257,14 @@ size_t CDSDFile::Deliver(void* destination, const uint8_t* source, size_t frames
         auto* out = static_cast<uint8_t*>(destination);
         if (stride == cs && cs == co) {
             std::memcpy(out, source, frames * cs);  // interleaved straight through
+        } else if (stride == 1 && co <= kAudioFormatMaxChannels) {
+            // Planar blocks (DSF): one plane per output slot.
+            const uint8_t* planes[kAudioFormatMaxChannels];
+            for (size_t slot = 0; slot < co; ++slot) {
+                const int channel = speakerMap_[slot];
+                planes[slot] = channel >= 0 ? source + static_cast<size_t>(channel) * channelOffset : nullptr;
+            }
+            InterleavePlanes(planes, co, frames, kDsdSilenceByte, out);
         } else {
             for (size_t slot = 0; slot < co; ++slot) {
                 const int channel = speakerMap_[slot];

@@ -1,12 +1,44 @@
 #include "dsdfile/DsdWindowContainer.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "dsdfile/ReaderIo.h"
 
-int64_t CDsdWindowContainer::Remaining() const {
+int64_t CDsdWindowContainer::Cursor() const {
     const int64_t position = reader_->GetPosition();
-    return std::clamp<int64_t>(dataStart_ + dataLength_ - position, 0, dataLength_);
+    if (position >= 0 && position == aheadReaderAt_) return position - static_cast<int64_t>(aheadEnd_ - aheadUsed_);
+    return position;
+}
+
+int64_t CDsdWindowContainer::Remaining() const {
+    return std::clamp<int64_t>(dataStart_ + dataLength_ - Cursor(), 0, dataLength_);
+}
+
+size_t CDsdWindowContainer::ReadAhead(uint8_t* destination, size_t count) {
+    const int64_t position = reader_->GetPosition();
+    if (position < 0 || position != aheadReaderAt_) aheadUsed_ = aheadEnd_ = 0;  // the reader was moved
+    // A reader without a position cannot tell a move: no reading ahead.
+    if (position < 0) return ReadAll(reader_, destination, count);
+    size_t done = std::min(count, aheadEnd_ - aheadUsed_);
+    if (done > 0) std::memcpy(destination, ahead_.data() + aheadUsed_, done);
+    aheadUsed_ += done;
+    if (done == count) return done;
+    // Large requests go straight to the destination; small ones refill the buffer.
+    const size_t rest = count - done;
+    if (rest >= kReadAhead) {
+        aheadUsed_ = aheadEnd_ = 0;
+        aheadReaderAt_ = -1;
+        return done + ReadAll(reader_, destination + done, rest);
+    }
+    const int64_t windowLeft = std::max<int64_t>(dataStart_ + dataLength_ - position, 0);
+    const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kReadAhead), windowLeft));
+    if (ahead_.size() < kReadAhead) ahead_.resize(kReadAhead);
+    aheadEnd_ = ReadAll(reader_, ahead_.data(), std::max(want, rest));
+    aheadUsed_ = std::min(rest, aheadEnd_);
+    aheadReaderAt_ = reader_->GetPosition();
+    if (aheadUsed_ > 0) std::memcpy(destination + done, ahead_.data(), aheadUsed_);
+    return done + aheadUsed_;
 }
 
 size_t CDsdWindowContainer::Fill(uint8_t* destination, size_t count) {
@@ -18,7 +50,7 @@ size_t CDsdWindowContainer::Fill(uint8_t* destination, size_t count) {
     // last group of a file cut short, which the caller plays as far as every
     // channel reaches.
     if (wanted < 1) return 0;
-    const size_t got = ReadAll(reader_, destination, wanted);
+    const size_t got = ReadAhead(destination, wanted);
     reachedEnd_ = static_cast<int64_t>(got) == remaining;
     return got;
 }
@@ -32,6 +64,8 @@ bool CDsdWindowContainer::Seek(double milliseconds) {
                            static_cast<double>(dataLength_), position))
         position -= position % group;
     reachedEnd_ = false;
+    aheadUsed_ = aheadEnd_ = 0;
+    aheadReaderAt_ = -1;
     return reader_->Seek(dataStart_ + position, kKwSeekBegin) >= 0;
 }
 

@@ -1,13 +1,12 @@
 // DST frame decoder: header parse (segmentation, mapping, filters,
-// probability tables), then per-bit prediction through 16 × 256 lookup tables
-// per filter and a 12-bit arithmetic decoder shared by all channels.
+// probability tables); the arithmetic-coded bits follow in dst/DstBitLoop.cpp.
 #include "dst/DstDecoder.h"
 
-#include <bit>
+#include "dst/DstBitLoop.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
 namespace {
 
@@ -276,213 +275,6 @@ int32_t ReadProbabilityTables(DstFrameDecoder* s, DstBitReader& br) {
     return kDstOk;
 }
 
-// Writes each segment's table number into the per-bit map of every channel.
-void BuildMap(const DstFrameDecoder* s, const DstSegmentation& seg, uint8_t (*map)[kDstMaxBitsPerChannel]) {
-    const int32_t N = s->bitsPerChannel;
-    for (int32_t c = 0; c < s->channels; ++c) {
-        int32_t start = 0;
-        for (int32_t sg = 0; sg < seg.segmentCount[c]; ++sg) {
-            const bool last = sg == seg.segmentCount[c] - 1;
-            int64_t end = last ? N : start + static_cast<int64_t>(seg.resolution) * 8 * seg.segmentLength[c][sg];
-            if (end > N) end = N;
-            std::memset(&map[c][start], seg.tableNumber[c][sg], static_cast<size_t>(end - start));
-            start = static_cast<int32_t>(end);
-        }
-    }
-}
-
-// entry(f, g, v) = sum over the group's taps j of (bit j of v ? +1 : -1) × coef(8g + j).
-void BuildFilterTables(DstFrameDecoder* s) {
-    for (int32_t f = 0; f < s->filterCount; ++f) {
-        const int16_t* coef = s->filterCoef + f * kDstMaxOrder;
-        int16_t* lut = s->filterLut + f * kDstFilterGroups * 256;
-        for (int32_t g = 0; g < kDstFilterGroups; ++g) {
-            int16_t* e = lut + g * 256;
-            int32_t k = s->predictionOrder[f] - 8 * g;
-            if (k <= 0) {
-                std::memset(e, 0, 256 * sizeof(int16_t));
-                continue;
-            }
-            if (k > 8) k = 8;
-            int32_t base = 0;
-            for (int32_t j = 0; j < k; ++j) base -= coef[8 * g + j];
-            e[0] = static_cast<int16_t>(base);
-            for (int32_t v = 1; v < 256; ++v) {
-                const int32_t j = std::countr_zero(static_cast<unsigned>(v));
-                const int32_t add = j < k ? 2 * coef[8 * g + j] : 0;
-                e[v] = static_cast<int16_t>(e[v & (v - 1)] + add);
-            }
-        }
-    }
-}
-
-// Bits of the arithmetic-coded part, read from the frame bytes; bits past
-// the frame end read as 0.
-struct ArithBits {
-    const uint8_t* data;
-    int64_t nextByte;
-    int64_t endByte;
-    uint64_t cache;
-    int32_t cacheBits;
-
-    inline uint32_t Take(int32_t n) {
-        if (cacheBits < n) {
-            do {
-                cache = (cache << 8) | (nextByte < endByte ? data[nextByte] : 0u);
-                ++nextByte;
-                cacheBits += 8;
-            } while (cacheBits < 56);
-        }
-        cacheBits -= n;
-        return static_cast<uint32_t>(cache >> cacheBits) & ((1u << n) - 1);
-    }
-};
-
-template <int32_t C, int32_t G>
-int32_t DecodeBits(DstFrameDecoder* s, const uint8_t* input, uint8_t* output) {
-    const int32_t channels = C > 0 ? C : s->channels;
-    const int32_t N = s->bitsPerChannel;
-
-    ArithBits bits;
-    bits.data = input;
-    bits.nextByte = s->arithStart >> 3;
-    bits.endByte = s->frameBytes;
-    bits.cache = 0;
-    bits.cacheBits = 0;
-    const int32_t skip = static_cast<int32_t>(s->arithStart & 7);
-    if (skip) bits.Take(skip);
-
-    uint32_t A = 4095;
-    uint32_t V;
-    bits.Take(1);  // index 0 is not used
-    V = bits.Take(12);
-
-    auto decode = [&](uint32_t p) -> uint32_t {
-        const uint32_t a = ((A >> 8) | ((A >> 7) & 1)) * p;
-        const uint32_t h = A - a;
-        // Result 0 (V in the upper part of size a) or 1, without branches.
-        const uint32_t zero = V >= h ? 1u : 0u;
-        V -= h & (0u - zero);
-        A = zero ? a : h;
-        const int32_t shift = std::countl_zero(A) - 20;
-        A <<= shift;
-        V = (V << shift) | bits.Take(shift);
-        return zero ^ 1u;
-    };
-
-    // The first decode primes the coder; its result is not used.
-    {
-        const uint32_t c0 = static_cast<uint32_t>(s->filterCoef[0]) & 0x7F;
-        uint32_t rev = 0;
-        for (int32_t i = 0; i < 7; ++i) rev |= ((c0 >> i) & 1) << (6 - i);
-        decode(rev + 1);
-    }
-
-    // Per channel the history is kept as `lo`/`hi` with bit 0 of `lo` empty
-    // plus the most recent bit `last`: the lookups of groups 1..15 then do not
-    // wait for the bit decoded just before, only group 0 does.
-    uint64_t lo[kDstMaxChannels];
-    uint64_t hi[kDstMaxChannels];
-    uint32_t last[kDstMaxChannels];
-    int32_t half[kDstMaxChannels];
-    const int16_t* filt[kDstMaxChannels];  // lookup tables of the filter in force
-    const int32_t* row[kDstMaxChannels];   // probability table in force
-    for (int32_t c = 0; c < channels; ++c) {
-        lo[c] = hi[c] = 0xAAAAAAAAAAAAAAAAull;  // bit 0 of 0xAA is 0
-        last[c] = 0;
-        half[c] = s->halfProb[c] ? s->halfProbBits[c] : 0;
-    }
-    const int16_t* lut = s->filterLut;
-    const int32_t* prob = s->probTables;
-
-    // One bit of channel c at position n.
-    auto step = [&](int32_t c, int32_t n, bool warmUp) __attribute__((always_inline)) {
-        const int16_t* t = filt[c];
-        const uint64_t l = lo[c];
-        const uint64_t h = hi[c];
-        int32_t sum = t[1 * 256 + ((l >> 8) & 0xFF)] + t[2 * 256 + ((l >> 16) & 0xFF)] +
-                      t[3 * 256 + ((l >> 24) & 0xFF)] + t[4 * 256 + ((l >> 32) & 0xFF)] +
-                      t[5 * 256 + ((l >> 40) & 0xFF)] + t[6 * 256 + ((l >> 48) & 0xFF)] + t[7 * 256 + (l >> 56)];
-        if constexpr (G > 8) {
-            if constexpr (std::endian::native == std::endian::little) {
-                // The older half by byte loads from the stored word: this
-                // balances the work between the load and the arithmetic units.
-                const uint8_t* bh = reinterpret_cast<const uint8_t*>(&hi[c]);
-                sum += t[8 * 256 + bh[0]] + t[9 * 256 + bh[1]] + t[10 * 256 + bh[2]] + t[11 * 256 + bh[3]] +
-                       t[12 * 256 + bh[4]] + t[13 * 256 + bh[5]] + t[14 * 256 + bh[6]] + t[15 * 256 + bh[7]];
-            } else {
-                sum += t[8 * 256 + (h & 0xFF)] + t[9 * 256 + ((h >> 8) & 0xFF)] + t[10 * 256 + ((h >> 16) & 0xFF)] +
-                       t[11 * 256 + ((h >> 24) & 0xFF)] + t[12 * 256 + ((h >> 32) & 0xFF)] +
-                       t[13 * 256 + ((h >> 40) & 0xFF)] + t[14 * 256 + ((h >> 48) & 0xFF)] + t[15 * 256 + (h >> 56)];
-            }
-        }
-        const uint64_t full = l | last[c];
-        const int16_t P16 = static_cast<int16_t>(sum + t[full & 0xFF]);
-        uint32_t p;
-        if (warmUp && n < half[c]) {
-            p = 128;
-        } else {
-            int32_t j = (P16 < 0 ? -static_cast<int32_t>(P16) : P16) >> 3;
-            j = j < kDstMaxTableLength - 1 ? j : kDstMaxTableLength - 1;
-            p = static_cast<uint32_t>(row[c][j]);
-        }
-        const uint32_t r = decode(p);
-        last[c] = (static_cast<uint32_t>(static_cast<uint16_t>(P16)) >> 15) ^ r;
-        if constexpr (G > 8) hi[c] = (h << 1) | (l >> 63);
-        lo[c] = full << 1;
-    };
-    auto flush = [&](int32_t n) {
-        if ((n & 7) == 7) {
-            uint8_t* o = output + static_cast<size_t>(n >> 3) * channels;
-            for (int32_t c = 0; c < channels; ++c) o[c] = static_cast<uint8_t>(lo[c] | last[c]);
-        }
-    };
-
-    // Bits under a half-probability flag come first (at most 128 per channel).
-    int32_t warm = 0;
-    for (int32_t c = 0; c < channels; ++c) warm = half[c] > warm ? half[c] : warm;
-    if (warm > N) warm = N;
-
-    // The filter and table in force change only at segment starts: runs of
-    // bit positions where no channel's map changes share the same pointers.
-    int32_t n = 0;
-    while (n < N) {
-        int32_t end = n < warm ? warm : N;
-        for (int32_t c = 0; c < channels; ++c) {
-            const uint8_t f = s->filterMap[c][n];
-            const uint8_t t = s->tableMap[c][n];
-            filt[c] = lut + f * (kDstFilterGroups * 256);
-            row[c] = prob + t * kDstMaxTableLength;
-            int32_t e = n + 1;
-            while (e < end && s->filterMap[c][e] == f && s->tableMap[c][e] == t) ++e;
-            end = e;
-        }
-        if (n < warm) {
-            for (; n < end; ++n) {
-                for (int32_t c = 0; c < channels; ++c) step(c, n, true);
-                flush(n);
-            }
-        } else if constexpr (C > 0) {
-            for (; n < end; ++n) {
-                [&]<int32_t... I>(std::integer_sequence<int32_t, I...>) {
-                    (step(I, n, false), ...);
-                }(std::make_integer_sequence<int32_t, C>{});
-                flush(n);
-            }
-        } else {
-            for (; n < end; ++n) {
-                for (int32_t c = 0; c < channels; ++c) step(c, n, false);
-                flush(n);
-            }
-        }
-    }
-    // Bits the decoder consumed: everything taken from the frame minus what
-    // is still cached.
-    const int64_t readIndex = (bits.nextByte - (s->arithStart >> 3)) * 8 - skip - bits.cacheBits;
-    if (readIndex < s->arithBits - 7) return kDstErrArithUnderrun;
-    return kDstOk;
-}
-
 void FillSilence(const DstFrameDecoder* s, uint8_t* output) {
     if (output && s->bytesPerFrame > 0) std::memset(output, kSilence, static_cast<size_t>(s->bytesPerFrame));
 }
@@ -592,23 +384,8 @@ int32_t ParseAndDecode(DstFrameDecoder* s, const uint8_t* input, size_t inputSiz
     if (s->arithBits > 0 && ((input[s->arithStart >> 3] >> (7 - (s->arithStart & 7))) & 1))
         return kDstErrFirstArithBit;
 
-    BuildMap(s, s->filterSeg, s->filterMap);
-    BuildMap(s, s->tableSeg, s->tableMap);
-    BuildFilterTables(s);
-
-    // Filters of order 64 or less leave groups 8..15 at 0: half the lookups.
-    int32_t maxOrder = 0;
-    for (int32_t f = 0; f < s->filterCount; ++f) maxOrder = s->predictionOrder[f] > maxOrder ? s->predictionOrder[f] : maxOrder;
-    const bool wide = maxOrder > 64;
-    switch (s->channels) {
-        case 1: return wide ? DecodeBits<1, 16>(s, input, output) : DecodeBits<1, 8>(s, input, output);
-        case 2: return wide ? DecodeBits<2, 16>(s, input, output) : DecodeBits<2, 8>(s, input, output);
-        case 3: return wide ? DecodeBits<3, 16>(s, input, output) : DecodeBits<3, 8>(s, input, output);
-        case 4: return wide ? DecodeBits<4, 16>(s, input, output) : DecodeBits<4, 8>(s, input, output);
-        case 5: return wide ? DecodeBits<5, 16>(s, input, output) : DecodeBits<5, 8>(s, input, output);
-        case 6: return wide ? DecodeBits<6, 16>(s, input, output) : DecodeBits<6, 8>(s, input, output);
-        default: return kDstErrReadPastEnd;
-    }
+    DstBuildFilterTables(s);
+    return DstDecodeBits(s, input, output);
 }
 
 }  // namespace
@@ -635,7 +412,7 @@ int32_t Init(DstFrameDecoder* s, int32_t channels, int32_t sampleRate) {
 
     s->filterCoef = static_cast<int16_t*>(std::calloc(static_cast<size_t>(s->maxFilters) * kDstMaxOrder, sizeof(int16_t)));
     s->filterLut = static_cast<int16_t*>(
-        std::calloc(static_cast<size_t>(s->maxFilters) * kDstFilterGroups * 256, sizeof(int16_t)));
+        std::calloc(static_cast<size_t>(s->maxFilters) * kDstFilterLutStride, sizeof(int16_t)));
     s->probTables = static_cast<int32_t*>(
         std::calloc(static_cast<size_t>(s->maxTables) * kDstMaxTableLength, sizeof(int32_t)));
     DstCodedTableParams* params[2] = {&s->filterParams, &s->tableParams};

@@ -87,9 +87,7 @@ struct DstFrameDecoder {
     int32_t halfProbBits[kDstMaxChannels];
 
     DstSegmentation filterSeg;
-    uint8_t filterMap[kDstMaxChannels][kDstMaxBitsPerChannel];
     DstSegmentation tableSeg;
-    uint8_t tableMap[kDstMaxChannels][kDstMaxBitsPerChannel];
 
     int32_t tablesUseFilterSegmentation;
     int32_t tablesUseFilterMapping;
@@ -111,7 +109,7 @@ struct DstFrameDecoder {
     DstCodedTableParams tableParams;
 
     int32_t* probTables;  // maxTables × 64; entries past a table's length repeat its last entry
-    int16_t* filterLut;   // maxFilters × 16 groups × 256 byte values
+    int16_t* filterLut;   // maxFilters × kDstFilterLutStride (dst/DstBitLoop.h)
 
     // Arithmetic-coded part: its first bit within the frame and its length.
     int64_t arithStart;

@@ -33,6 +33,14 @@ int32_t PriorityValue(KwThreadPriority p) {
 
 }  // namespace
 
+// Below the caller, the workers lose the second core to any other busy
+// process and decoding on two cores is no faster than on one; at the
+// caller's own level they share the processor as the caller does. Only time-
+// critical is not passed on: decoding must not hold up the host's audio thread.
+KwThreadPriority DstWorkerPriority(KwThreadPriority caller) {
+    return caller == KwThreadPriority::TimeCritical ? KwThreadPriority::Highest : caller;
+}
+
 // ---------------------------------------------------------------------------
 // Worker thread
 
@@ -199,12 +207,11 @@ bool CDstDecoder::SubmitFrame(KwByteBuffer& frame) {
 }
 
 bool CDstDecoder::FetchDecoded(KwByteBuffer& out, bool wait) {
-    const int32_t priority = PriorityValue(KwThread::CurrentThreadPriority());
+    const KwThreadPriority caller = KwThread::CurrentThreadPriority();
+    const int32_t priority = PriorityValue(caller);
     if (priority != m_lastPriority) {
         m_lastPriority = priority;
-        const KwThreadPriority workers = priority >= 1   ? KwThreadPriority::Normal
-                                         : priority == 0 ? KwThreadPriority::BelowNormal
-                                                         : KwThreadPriority::Lowest;
+        const KwThreadPriority workers = DstWorkerPriority(caller);
         for (auto& worker : m_workers) worker->SetPriority(workers);
     }
     // Waiting polls every millisecond, and a worker that finishes a frame

@@ -21,6 +21,10 @@
 #include "support/KwLock.h"
 #include "support/KwThread.h"
 
+// Priority of the workers while the collecting thread runs at `caller`: the
+// same, except that time-critical becomes highest.
+KwThreadPriority DstWorkerPriority(KwThreadPriority caller);
+
 class CDstDecoder {
 public:
     // Frames waiting undecoded before SubmitFrame holds the caller back.

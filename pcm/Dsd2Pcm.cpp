@@ -4,6 +4,9 @@
 #include <atomic>
 #include <cstring>
 
+#include "pcm/Dsd2PcmKernels.h"
+#include "pcm/PcmKernels.h"
+
 namespace {
 
 // One half of the symmetric filter; the whole filter is h[47] … h[0], h[0] … h[47].
@@ -93,14 +96,25 @@ void dsd2pcm_window_load(const dsd2pcm_ctx_s* ctx, dsd2pcm_window_s* window, con
         older[k] = k >= 10 ? rev[b] : b;
     }
     m = std::min(m, kDsd2PcmPass);
+    size_t j = 0;
+    // Contiguous bytes (DSF blocks, mono) and interleaved stereo are reversed
+    // a vector at a time; the loops below finish what the kernels leave.
+    const PcmKernelSet kernels = ActivePcmKernels();
+    if (srcStride == 1 && kernels == PcmKernelSet::kAvx2) {
+        j = dsd2pcm_split_avx2(src, plain + 16, older + 16, m, lsbFirst);
+    } else if (srcStride == 1 && kernels != PcmKernelSet::kPortable) {
+        j = dsd2pcm_split_sse2(src, plain + 16, older + 16, m, lsbFirst);
+    } else if (srcStride == 2 && kernels != PcmKernelSet::kPortable) {
+        j = dsd2pcm_split2_sse2(src, plain + 16, older + 16, m, lsbFirst);
+    }
     if (lsbFirst) {
-        for (size_t j = 0; j < m; ++j) {
+        for (; j < m; ++j) {
             const uint8_t b = src[static_cast<ptrdiff_t>(j) * srcStride];
             plain[16 + j] = rev[b];
             older[16 + j] = b;
         }
     } else {
-        for (size_t j = 0; j < m; ++j) {
+        for (; j < m; ++j) {
             const uint8_t b = src[static_cast<ptrdiff_t>(j) * srcStride];
             plain[16 + j] = b;
             older[16 + j] = rev[b];

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "pcm/IIRPairKernel.h"
+#include "pcm/PcmKernels.h"
 
 namespace {
 
@@ -148,9 +149,46 @@ void RunPieces(Kernel& kernel, size_t n, Load&& load, Store&& store) {
     }
 }
 
+// The flushed run of one piece from its saved inputs (the second half of RunPieces).
+template <class Kernel, class Input, class Store>
+void RunPieceFlushed(Kernel& kernel, size_t m, Input&& input, Store&& store) {
+    if (kernel.RunSilence(m, input)) {
+        for (size_t j = 0; j < m; ++j) {
+            store(j, input(j));  // +0.0 in, +0.0 out
+        }
+    } else {
+        kernel.Run(m, input, store);
+    }
+}
+
+// Two filters over interleaved samples with the AVX2 kernel for the pieces
+// that need no flush.
+template <class Kernel>
+void RunPairBlockAvx2(Kernel& kernel, double* data, size_t n, size_t stride) {
+    constexpr size_t kPiece = 128;
+    alignas(16) double saved[2 * kPiece];
+    IIRPairLanes lanes;
+    for (size_t start = 0; start < n; start += kPiece) {
+        const size_t m = std::min(kPiece, n - start);
+        double* piece = data + start * stride;
+        kernel.ExportLanes(lanes);
+        if (iir_pair_unflushed_avx2(lanes, piece, stride, m, saved)) {
+            kernel.ImportState(lanes);
+            continue;
+        }
+        RunPieceFlushed(
+            kernel, m, [&](size_t j) { return _mm_load_pd(saved + 2 * j); },
+            [&](size_t j, __m128d y) { _mm_storeu_pd(piece + j * stride, y); });
+    }
+}
+
 // Two filters over interleaved samples.
 template <class Kernel>
 void RunPairBlock(Kernel& kernel, double* data, size_t n, size_t stride) {
+    if (ActivePcmKernels() == PcmKernelSet::kAvx2) {
+        RunPairBlockAvx2(kernel, data, n, stride);
+        return;
+    }
     RunPieces(
         kernel, n, [&](size_t j) { return _mm_loadu_pd(data + j * stride); },
         [&](size_t j, __m128d y) { _mm_storeu_pd(data + j * stride, y); });
@@ -197,7 +235,7 @@ bool WithPairKernel(const CIIRFilter& a, const CIIRFilter& b, Body&& body) {
 
 void CIIRFilter::ProcessBlock(double* data, size_t n, size_t stride) {
 #if KW_PCM_SSE2
-    if (WithPairKernel(*this, *this, [&](auto&& kernel) {
+    if (ActivePcmKernels() != PcmKernelSet::kPortable && WithPairKernel(*this, *this, [&](auto&& kernel) {
             RunSingleBlock(kernel, data, n, stride);
             kernel.Store(*this, *this);
         })) {
@@ -211,7 +249,7 @@ void CIIRFilter::ProcessBlock(double* data, size_t n, size_t stride) {
 
 void CIIRFilter::ProcessPair(CIIRFilter& a, CIIRFilter& b, double* data, size_t n, size_t stride) {
 #if KW_PCM_SSE2
-    if (WithPairKernel(a, b, [&](auto&& kernel) {
+    if (ActivePcmKernels() != PcmKernelSet::kPortable && WithPairKernel(a, b, [&](auto&& kernel) {
             RunPairBlock(kernel, data, n, stride);
             kernel.Store(a, b);
         })) {

@@ -8,6 +8,7 @@
 #include <initializer_list>
 
 #include "pcm/IIRFilter.h"
+#include "pcm/IIRPairAvx2.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -66,6 +67,27 @@ public:
                 _mm_storel_pd(&a.StateTable()[k][i], w_[k][i]);
                 _mm_storeh_pd(&b.StateTable()[k][i], w_[k][i]);
             }
+        }
+    }
+
+    // Coefficients and state for the AVX2 kernel, and its state back.
+    void ExportLanes(IIRPairLanes& l) const {
+        l.sections = N;
+        l.lowPass = LowPass;
+        _mm_storeu_pd(l.gain, gain_);
+        for (unsigned k = 0; k < N; ++k) {
+            _mm_storeu_pd(l.fb1[k], c_[k].fb1);
+            _mm_storeu_pd(l.fb2[k], c_[k].fb2);
+            _mm_storeu_pd(l.ff1[k], c_[k].ff1);
+            _mm_storeu_pd(l.ff2[k], c_[k].ff2);
+            _mm_storeu_pd(l.w1[k], w_[k][0]);
+            _mm_storeu_pd(l.w2[k], w_[k][1]);
+        }
+    }
+    void ImportState(const IIRPairLanes& l) {
+        for (unsigned k = 0; k < N; ++k) {
+            w_[k][0] = _mm_loadu_pd(l.w1[k]);
+            w_[k][1] = _mm_loadu_pd(l.w2[k]);
         }
     }
 

@@ -7,15 +7,35 @@
 
 namespace {
 
+// Output goes to the file in pieces of at least this size: a long decode then
+// costs a few thousand system calls instead of hundreds of thousands.
+constexpr size_t kWriteBuffer = size_t{1} << 20;
+
+// A stdio stream's buffer of kWriteBuffer bytes; it must outlive the stream.
+struct BufferedFile {
+    std::unique_ptr<char[]> buffer{new char[kWriteBuffer]};
+    void Attach(FILE* file) {
+        if (file) setvbuf(file, buffer.get(), _IOFBF, kWriteBuffer);
+    }
+};
+
 class RawSink : public OutputSink {
 public:
-    RawSink(FILE* file, bool owned) : file_(file), owned_(owned) {}
+    // Standard output may have been written to already, so its buffer cannot
+    // be replaced: the sink gathers the bytes itself.
+    RawSink(FILE* file, bool owned) : file_(file), owned_(owned) { pending_.reserve(kWriteBuffer); }
     ~RawSink() override {
         if (owned_ && file_) fclose(file_);
     }
-    bool Write(const uint8_t* data, size_t size) override { return fwrite(data, 1, size, file_) == size; }
+    bool Write(const uint8_t* data, size_t size) override {
+        if (pending_.size() + size > kWriteBuffer && !Drain()) return false;
+        if (size >= kWriteBuffer) return fwrite(data, 1, size, file_) == size;
+        pending_.insert(pending_.end(), data, data + size);
+        return true;
+    }
     bool Finish() override {
-        bool ok = fflush(file_) == 0;
+        bool ok = Drain();
+        ok = fflush(file_) == 0 && ok;
         if (owned_) {
             ok = fclose(file_) == 0 && ok;
             file_ = nullptr;
@@ -24,8 +44,16 @@ public:
     }
 
 private:
+    bool Drain() {
+        const size_t n = pending_.size();
+        const bool ok = n == 0 || fwrite(pending_.data(), 1, n, file_) == n;
+        pending_.clear();
+        return ok;
+    }
+
     FILE* file_;
     bool owned_;
+    std::vector<uint8_t> pending_;
 };
 
 void PutBE(std::vector<uint8_t>& out, uint64_t value, int bytes) {
@@ -39,6 +67,7 @@ void PutId(std::vector<uint8_t>& out, const char* id) {
 class DsdiffSink : public OutputSink {
 public:
     DsdiffSink(FILE* file, const StreamShape& shape) : file_(file), shape_(shape) {
+        buffer_.Attach(file_);
         for (int i = 0; i < 256; ++i) {
             uint8_t r = 0;
             for (int b = 0; b < 8; ++b)
@@ -122,6 +151,7 @@ private:
         return fwrite(head.data(), 1, head.size(), file_) == head.size();
     }
 
+    BufferedFile buffer_;  // the stream is closed before it goes
     FILE* file_;
     StreamShape shape_;
     uint64_t dataBytes_ = 0;
@@ -129,11 +159,40 @@ private:
     std::vector<uint8_t> scratch_;
 };
 
+// libsndfile writes through a buffered stdio stream instead of its own small
+// writes: these callbacks give it the stream.
+struct StdioFile {
+    BufferedFile buffer;
+    FILE* file = nullptr;
+
+    static FILE* Of(void* user) { return static_cast<StdioFile*>(user)->file; }
+    static sf_count_t Length(void* user) {
+        FILE* f = Of(user);
+        const off_t here = ftello(f);
+        if (here < 0 || fseeko(f, 0, SEEK_END) != 0) return -1;
+        const off_t end = ftello(f);
+        return fseeko(f, here, SEEK_SET) == 0 ? end : -1;
+    }
+    static sf_count_t Seek(sf_count_t offset, int whence, void* user) {
+        FILE* f = Of(user);
+        return fseeko(f, static_cast<off_t>(offset), whence) == 0 ? ftello(f) : -1;
+    }
+    static sf_count_t Read(void* ptr, sf_count_t count, void* user) {
+        return static_cast<sf_count_t>(fread(ptr, 1, static_cast<size_t>(count), Of(user)));
+    }
+    static sf_count_t Write(const void* ptr, sf_count_t count, void* user) {
+        return static_cast<sf_count_t>(fwrite(ptr, 1, static_cast<size_t>(count), Of(user)));
+    }
+    static sf_count_t Tell(void* user) { return ftello(Of(user)); }
+};
+
 class WavSink : public OutputSink {
 public:
-    WavSink(SNDFILE* file, int channels) : file_(file), channels_(channels) {}
+    WavSink(SNDFILE* file, int channels, std::unique_ptr<StdioFile> stream)
+        : file_(file), channels_(channels), stream_(std::move(stream)) {}
     ~WavSink() override {
         if (file_) sf_close(file_);
+        if (stream_->file) fclose(stream_->file);
     }
     bool Write(const uint8_t* data, size_t size) override {
         // Whole frames of doubles only; the plug-in delivers whole frames.
@@ -148,14 +207,17 @@ public:
                static_cast<sf_count_t>(frames);
     }
     bool Finish() override {
-        const bool ok = sf_close(file_) == 0;
+        bool ok = sf_close(file_) == 0;
         file_ = nullptr;
+        ok = fclose(stream_->file) == 0 && ok;
+        stream_->file = nullptr;
         return ok;
     }
 
 private:
     SNDFILE* file_;
     int channels_;
+    std::unique_ptr<StdioFile> stream_;
     std::vector<uint8_t> pending_;
     std::vector<double> samples_;
 };
@@ -185,6 +247,34 @@ std::unique_ptr<OutputSink> OpenDsdiffSink(const std::string& path, const Stream
     return std::make_unique<DsdiffSink>(file, shape);
 }
 
+namespace {
+
+// Opens a libsndfile writer on a buffered stdio stream; `clip` makes integer
+// samples clip at full scale instead of wrapping.
+std::unique_ptr<OutputSink> OpenSndfileSink(const std::string& path, SF_INFO info, bool clip, std::string& error) {
+    auto stream = std::make_unique<StdioFile>();
+    // Read as well as written: libsndfile may read back its header.
+    stream->file = fopen(path.c_str(), "w+b");
+    if (!stream->file) {
+        error = "cannot create " + path + ": " + strerror(errno);
+        return nullptr;
+    }
+    stream->buffer.Attach(stream->file);
+    SF_VIRTUAL_IO io{&StdioFile::Length, &StdioFile::Seek, &StdioFile::Read, &StdioFile::Write, &StdioFile::Tell};
+    SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, stream.get());
+    if (!file) {
+        error = "cannot create " + path + ": " + sf_strerror(nullptr);
+        fclose(stream->file);
+        return nullptr;
+    }
+    if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64)
+        sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    if (clip) sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    return std::make_unique<WavSink>(file, info.channels, std::move(stream));
+}
+
+}  // namespace
+
 std::unique_ptr<OutputSink> OpenWavSink(const std::string& path, const StreamShape& shape, PcmFormat format,
                                         std::string& error) {
     SF_INFO info{};
@@ -200,15 +290,8 @@ std::unique_ptr<OutputSink> OpenWavSink(const std::string& path, const StreamSha
         error = "libsndfile cannot write this WAV format";
         return nullptr;
     }
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file) {
-        error = "cannot create " + path + ": " + sf_strerror(nullptr);
-        return nullptr;
-    }
-    sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     // Float samples are stored as delivered; 24-bit integers clip at full scale.
-    if (format == PcmFormat::S24) sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    return std::make_unique<WavSink>(file, shape.channels);
+    return OpenSndfileSink(path, info, format == PcmFormat::S24, error);
 }
 
 std::unique_ptr<OutputSink> OpenFlacSink(const std::string& path, const StreamShape& shape, std::string& error) {
@@ -221,12 +304,6 @@ std::unique_ptr<OutputSink> OpenFlacSink(const std::string& path, const StreamSh
                 std::to_string(shape.sampleRate) + " Hz";
         return nullptr;
     }
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file) {
-        error = "cannot create " + path + ": " + sf_strerror(nullptr);
-        return nullptr;
-    }
     // 24-bit integers clip at full scale (the +6 dB setting can exceed it).
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    return std::make_unique<WavSink>(file, shape.channels);
+    return OpenSndfileSink(path, info, true, error);
 }

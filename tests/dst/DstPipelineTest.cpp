@@ -90,3 +90,14 @@ TEST(DstPipeline, DestroyWithFramesQueuedAndUnsupportedLayout) {
     ASSERT_EQ(out.Size(), static_cast<size_t>(kRate / 600) * 8);
     EXPECT_TRUE(std::all_of(out.Data(), out.Data() + out.Size(), [](uint8_t b) { return b == 0x55; }));
 }
+
+// Workers run at the collecting thread's level, so that a busy machine does
+// not take the second core from them; time-critical is not passed on.
+TEST(DstPipeline, WorkersRunAtTheCallersPriority) {
+    using P = KwThreadPriority;
+    const struct {
+        P caller, workers;
+    } cases[] = {{P::Lowest, P::Lowest},   {P::BelowNormal, P::BelowNormal}, {P::Normal, P::Normal},
+                 {P::AboveNormal, P::AboveNormal}, {P::Highest, P::Highest}, {P::TimeCritical, P::Highest}};
+    for (const auto& c : cases) EXPECT_EQ(c.workers, DstWorkerPriority(c.caller)) << static_cast<int>(c.caller);
+}

@@ -10,6 +10,7 @@
 
 #include "pcm/ConvertToPCM.h"
 #include "pcm/ConvertToPCMContext.h"
+#include "tests/pcm/KernelSets.h"
 #include "tests/pcm/PcmReference.h"
 
 namespace {
@@ -48,6 +49,7 @@ void ExpectSameAsReference(uint32_t channels, uint32_t rate, uint32_t mode, bool
 // orders and layouts, with and without gain, and rates the filter cannot take
 // (it stays invalid and passes the decimator's output, as mode 3 does).
 TEST(ConvertToPCMTest, EqualsReferenceForEveryModeAndShape) {
+    ForEachPcmKernelSet([] {
     uint32_t seed = 1;
     for (uint32_t mode : {0u, 1u, 2u, 3u, 7u}) {
         for (uint32_t channels = 1; channels <= 6; ++channels) {
@@ -66,12 +68,14 @@ TEST(ConvertToPCMTest, EqualsReferenceForEveryModeAndShape) {
             ++seed;
         }
     }
+    });
 }
 
 // Signal, then a long stretch of the silence pattern: the filter state decays
 // through the flush threshold to exact zeros (the paths that recompute a
 // piece with the flush, and the one for digital silence).
 TEST(ConvertToPCMTest, DecayIntoSilenceEqualsReference) {
+    ForEachPcmKernelSet([] {
     for (uint32_t mode : {kLowPassSafe, kLowPassMedium}) {
         for (uint32_t channels : {1u, 2u, 3u}) {
             Context* context = TakeConvertContext(channels, 352800, mode);
@@ -94,6 +98,7 @@ TEST(ConvertToPCMTest, DecayIntoSilenceEqualsReference) {
             ReturnConvertContext(context);
         }
     }
+    });
 }
 
 TEST(ConvertContextPoolTest, SharesByShapeSearchesFromTheEndAndKeepsThree) {
