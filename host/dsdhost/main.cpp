@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/common/KwHostObject.h"
+#include "host/dsdhost/ConfigCommand.h"
 #include "host/dsdhost/OutputFiles.h"
 #include "host/dsdhost/PluginHost.h"
 #include "host/dsdhost/TagCommands.h"
@@ -262,6 +263,7 @@ int main(int argc, char** argv) {
     info->add_option("--output", infoOutput, "form to ask for")->check(CLI::IsMember({"native", "packed", "pcm"}));
 
     TagCommands tagCommands(app, info, &infoFile);
+    ConfigCommand configCommand(app);
 
     auto* decode = app.add_subcommand("decode", "play a file through the plug-in into a file");
     std::string in, out, output = "pcm", variant = "a", pcmFormat = "f64";
@@ -291,6 +293,7 @@ int main(int argc, char** argv) {
     }
     KwHostObject host;
     if (tagCommands.Parsed()) return tagCommands.Run(plugin, &host);
+    if (configCommand.Parsed()) return configCommand.Run(plugin, &host);
     if (info->parsed()) {
         const int32_t modes = infoOutput == "native" ? 1 : infoOutput == "packed" ? 2 : 0;
         return CmdInfo(plugin, &host, infoFile, modes);
