@@ -17,8 +17,11 @@ namespace {
 // Why no window can be shown here, or empty when one can.
 const char* NoWindowReason() {
 #if defined(_WIN32)
-    if (GetSystemMetrics(SM_CXSCREEN) <= 0 || GetSystemMetrics(SM_CYSCREEN) <= 0)
-        return "no display is available to show the configuration window";
+    // Without a display (a service session, or wine without an X server) no
+    // window can be created, and the window would close at once unseen.
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    if (!probe) return "no display is available to show the configuration window";
+    DestroyWindow(probe);
     return "";
 #else
     return "the configuration window exists only in the Windows build; use 'dsdhost settings set' here";

@@ -1,6 +1,8 @@
 #include "host/dsdhost/OutputFiles.h"
 
+#if !defined(DSD_NO_SNDFILE)
 #include <sndfile.h>
+#endif
 
 #include <cstring>
 #include <vector>
@@ -129,6 +131,7 @@ private:
     std::vector<uint8_t> scratch_;
 };
 
+#if !defined(DSD_NO_SNDFILE)
 class WavSink : public OutputSink {
 public:
     WavSink(SNDFILE* file, int channels) : file_(file), channels_(channels) {}
@@ -159,6 +162,7 @@ private:
     std::vector<uint8_t> pending_;
     std::vector<double> samples_;
 };
+#endif
 
 }  // namespace
 
@@ -187,6 +191,13 @@ std::unique_ptr<OutputSink> OpenDsdiffSink(const std::string& path, const Stream
 
 std::unique_ptr<OutputSink> OpenWavSink(const std::string& path, const StreamShape& shape, PcmFormat format,
                                         std::string& error) {
+#if defined(DSD_NO_SNDFILE)
+    (void)path;
+    (void)shape;
+    (void)format;
+    error = "WAV output needs libsndfile, which this build lacks (write raw bytes instead)";
+    return nullptr;
+#else
     SF_INFO info{};
     info.channels = shape.channels;
     info.samplerate = static_cast<int>(shape.sampleRate);
@@ -209,4 +220,5 @@ std::unique_ptr<OutputSink> OpenWavSink(const std::string& path, const StreamSha
     // Float samples are stored as delivered; 24-bit integers clip at full scale.
     if (format == PcmFormat::S24) sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     return std::make_unique<WavSink>(file, shape.channels);
+#endif
 }

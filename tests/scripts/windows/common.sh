@@ -23,9 +23,22 @@ windows_setup() {
   (
     flock 9
     "$root/scripts/check-windows-dll.sh" "$WIN_BUILD" >/dev/null
-    # The first run of wine creates the prefix; later runs reuse it.
-    if [[ ! -d "$WINEPREFIX/drive_c" ]]; then
-      wineboot -i >/dev/null 2>&1 || true
-    fi
+    # The first run of wine creates the prefix; later runs reuse it. The wine
+    # server and its helper processes start here, detached from the caller's
+    # output and from the lock: otherwise a later "wine ... | filter" waits
+    # until they exit, and so would the next test waiting for the lock.
+    wineserver -p 30 </dev/null >/dev/null 2>&1 9>&- || true
+    wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
+  ) 9>"$WIN_BUILD.lock"
+}
+
+# windows_build_host ROOT: adds the reference host (KwTools.dll, KwReader.dll,
+# KwImage.dll, dsdhost.exe) to the shared build folder, under the same lock.
+windows_build_host() {
+  local root="$1"
+  (
+    flock 9
+    cmake -S "$root" -B "$WIN_BUILD" -DDSD_WINDOWS_HOST=ON >/dev/null
+    cmake --build "$WIN_BUILD" --target dsdhost KwTools KwReader KwImage -j"${JOBS:-2}" >/dev/null
   ) 9>"$WIN_BUILD.lock"
 }
