@@ -57,9 +57,9 @@ constexpr WORD kStaticAtom = 0x0082;
 constexpr WORD kComboAtom = 0x0085;
 
 // Lines a paragraph needs at the dialog's width: an average character is four
-// dialog units wide; words are not split, so allow a fifth more.
+// dialog units wide; words are not split, so allow a little more.
 short ParagraphLines(const KwString& text, short width) {
-    const size_t perLine = static_cast<size_t>(width / 4) * 5 / 6;
+    const size_t perLine = static_cast<size_t>(width / 4) * 11 / 12;
     return static_cast<short>(text.size() / (perLine ? perLine : 1) + 1);
 }
 
