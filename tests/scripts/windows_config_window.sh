@@ -8,6 +8,7 @@
 # comes from it). Skips (exit 0) when mingw-w64, wine or xvfb-run is missing.
 # Usage: windows_config_window.sh BIN_DIR SOURCE_DIR
 set -euo pipefail
+bin="${1:-}"
 root="${2:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 source "$root/tests/scripts/windows/common.sh"
 windows_setup windows_config_window "$root" xvfb-run

@@ -4,6 +4,7 @@
 # caller under wine. Skips (exit 0) when mingw-w64 or wine is missing.
 # Usage: windows_slots.sh BIN_DIR SOURCE_DIR
 set -euo pipefail
+bin="${1:-}"
 root="${2:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 source "$root/tests/scripts/windows/common.sh"
 windows_setup windows_slots "$root"
