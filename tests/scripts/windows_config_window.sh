@@ -5,16 +5,24 @@
 # stored under %APPDATA% are then read with dsdhost.exe. Stored values out of
 # range open with nothing selected and OK stores valid ones. The first OK run
 # saves a screenshot as build-win/config-window.png (docs/config-window.png
-# comes from it). Skips (exit 0) when mingw-w64, wine or xvfb-run is missing.
+# comes from it). Skips (exit 0) when mingw-w64, wine or Xvfb is missing.
 # Usage: windows_config_window.sh BIN_DIR SOURCE_DIR
 set -euo pipefail
 bin="${1:-}"
 root="${2:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 source "$root/tests/scripts/windows/common.sh"
-windows_setup windows_config_window "$root" xvfb-run
+windows_setup windows_config_window "$root" Xvfb
 windows_build_host "$root"
+windows_lock_settings
 work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+xvfb=""
+trap '[[ -n "$xvfb" ]] && kill "$xvfb"; rm -rf "$work"' EXIT
+# One X server for the whole test, on a free display number.
+Xvfb -displayfd 7 -screen 0 1024x768x24 -nolisten tcp 7>"$work/display" 8>&- >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
+[[ -s "$work/display" ]] || { echo "windows_config_window: Xvfb did not start"; exit 1; }
+export DISPLAY=":$(head -1 "$work/display")"
 x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -Wall -Wextra -Werror -static -o "$work/config_window.exe" \
   "$root/tests/scripts/windows_config_window.cc" -luser32 -lgdi32
 # The plug-in finds the host libraries beside the program.
@@ -22,7 +30,7 @@ cp "$WIN_BUILD"/bin/*.dll "$work/"
 cd "$work"
 
 failures=0
-win() { wine "$WIN_BUILD/bin/dsdhost.exe" "$@" 2>/dev/null | tr -d '\r'; }
+win() { wine "$WIN_BUILD/bin/dsdhost.exe" "$@" 2>/dev/null 8>&- | tr -d '\r'; }
 store() {
   win settings set "Low-pass mode" "$1"
   win settings set "DST Decoding Threads" "$2"
@@ -36,8 +44,8 @@ run() {
   # shellcheck disable=SC2086
   store $before
   # shellcheck disable=SC2086
-  out="$(timeout 60 xvfb-run -a -s "-screen 0 1024x768x24" wine ./config_window.exe dsdinput.dll $changes \
-    "$button" shot.bmp 2>/dev/null | tr -d '\r')" || { echo "FAIL $name: $out"; failures=$((failures + 1)); return; }
+  out="$(timeout 60 wine ./config_window.exe dsdinput.dll $changes "$button" shot.bmp 2>/dev/null 8>&- \
+    | tr -d '\r')" || { echo "FAIL $name: $out"; failures=$((failures + 1)); return; }
   if ! grep -qx "$shown" <<<"$out"; then
     echo "FAIL $name: expected '$shown' in: $out"
     failures=$((failures + 1))
