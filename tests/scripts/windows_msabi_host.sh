@@ -4,7 +4,8 @@
 # lld-link, no run-time library). For generated DSF and DSDIFF files and a DST
 # file, in native, packed and PCM form, with and without a seek, what it
 # reports and the bytes it reads must equal what the Linux dsdhost reports and
-# decodes. Skips (exit 0) when mingw-w64, wine, clang or lld-link is missing.
+# decodes; a tag field read through the file-information object must equal
+# what "dsdhost tags" lists. Skips (exit 0) when mingw-w64, wine, clang or lld-link is missing.
 # Usage: windows_msabi_host.sh BIN_DIR SOURCE_DIR
 set -euo pipefail
 bin="$1"
@@ -16,6 +17,7 @@ if [[ ! -f "$mingw_lib/libkernel32.a" ]]; then
   exit 0
 fi
 windows_setup windows_msabi_host "$root" clang lld-link
+windows_build_host "$root"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
@@ -27,13 +29,15 @@ clang --target=x86_64-pc-windows-msvc -fgnuc-version=4.2.1 -std=c++20 -ffreestan
   -c "$root/host/msabi/MsAbiHost.cpp" -o "$work/host.obj"
 lld-link /nologo /entry:mainCRTStartup /subsystem:console /nodefaultlib "$work/host.obj" \
   "$mingw_lib/libkernel32.a" "$mingw_lib/libshell32.a" /out:"$work/msabi_host.exe"
-cp "$WIN_BUILD/bin/dsdinput.dll" "$work/"
+# The reader library serves the file-information object; without the tools
+# library beside it the plug-in reads default settings.
+cp "$WIN_BUILD/bin/dsdinput.dll" "$WIN_BUILD/bin/KwReader.dll" "$work/"
 
 # The Linux host reads default settings from an empty store, as the Windows
 # plug-in does without a tools library beside it.
 export XDG_CONFIG_HOME="$work/config"
 cd "$work"
-"$bin/dsdgen" --seconds 0.4 --channels 2 --freq 1000,3000 tone.dsf
+"$bin/dsdgen" --seconds 0.4 --channels 2 --freq 1000,3000 --id3-title "Night Piece" tone.dsf
 "$bin/dsdgen" --seconds 0.4 --channels 3 --rate 5644800 --freq 500,700,900 tone.dff
 "$bin/dstenc" tone.dff tone-dst.dff >/dev/null
 
@@ -44,7 +48,13 @@ for file in tone.dsf tone.dff tone-dst.dff; do
       name="${form%%:*}" modes="${form##*:}"
       "$bin/dsdhost" info --output "$name" "$file" | grep -v '^file:' >linux.txt
       "$bin/dsdhost" decode --output "$name" --seek "$seek" "$file" linux.raw
-      if ! wine ./msabi_host.exe dsdinput.dll "$file" "$modes" "$seek" windows.raw 2>/dev/null \
+      # The file-information object: the title field, as "dsdhost tags" lists it.
+      field=()
+      if [[ "$file" == *.dsf && "$seek" == 0 ]]; then
+        field=(Name)
+        "$bin/dsdhost" tags "$file" | grep '^Name: ' >>linux.txt
+      fi
+      if ! wine ./msabi_host.exe dsdinput.dll "$file" "$modes" "$seek" windows.raw "${field[@]}" 2>/dev/null \
           | tr -d '\r' >windows.txt; then
         echo "FAIL $file $name seek $seek: the host failed: $(cat windows.txt)"
         failures=$((failures + 1))

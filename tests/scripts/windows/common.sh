@@ -35,7 +35,7 @@ windows_setup() {
     # until they exit, and so would the next test waiting for the lock.
     wineserver -p 30 </dev/null >/dev/null 2>&1 9>&- || true
     wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
-  ) 9>"$WIN_BUILD.lock"
+  ) 9>"$WIN_BUILD/build.lock"
 }
 
 # windows_build_host ROOT: adds the reference host (KwTools.dll, KwReader.dll,
@@ -46,7 +46,7 @@ windows_build_host() {
     flock 9
     cmake -S "$root" -B "$WIN_BUILD" -DDSD_WINDOWS_HOST=ON >/dev/null
     cmake --build "$WIN_BUILD" --target dsdhost KwTools KwReader KwImage -j"${JOBS:-2}" >/dev/null
-  ) 9>"$WIN_BUILD.lock"
+  ) 9>"$WIN_BUILD/build.lock"
 }
 
 # windows_lock_settings: holds the settings lock until the calling test exits.
@@ -54,6 +54,6 @@ windows_build_host() {
 # prefix), so they take turns. Every wine command of such a test must close
 # descriptor 8 ("8>&-"), or a wine server it starts would keep the lock.
 windows_lock_settings() {
-  exec 8>"$WIN_BUILD.settings.lock"
+  exec 8>"$WIN_BUILD/settings.lock"
   flock 8
 }
