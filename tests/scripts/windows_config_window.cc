@@ -1,7 +1,8 @@
 // Plays the user of the plug-in's configuration window on the Windows build:
 // the main thread runs command 1 of an input source (a modal dialog); a second
 // thread finds the window, checks its controls, changes each, saves a
-// screenshot of it as a BMP file and presses OK or Cancel. Built with
+// screenshot of it as a BMP file, moves the focus with Tab and closes the
+// window with Enter (OK) or Escape (Cancel). Built with
 // mingw-w64, run under wine and Xvfb by windows_config_window.sh.
 //   windows_config_window.exe PLUGIN.dll LOWPASS_INDEX THREAD_INDEX CHECK OK|CANCEL SHOT.bmp
 // (an index or CHECK of -1 leaves that control alone)
@@ -125,7 +126,25 @@ DWORD WINAPI User(void*) {
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     Sleep(300);
     if (g_plan.shot) Expect(SaveShot(window, g_plan.shot), "the screenshot could not be saved");
-    SendMessageW(window, WM_COMMAND, g_plan.ok ? IDOK : IDCANCEL, 0);
+    // The keyboard, through the dialog manager: Tab moves the focus to the
+    // next control, then Enter presses OK (the default button) or Escape Cancel.
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof(gui);
+    const DWORD dialogThread = GetWindowThreadProcessId(window, nullptr);
+    GetGUIThreadInfo(dialogThread, &gui);
+    const HWND first = gui.hwndFocus;
+    Expect(first != nullptr, "no control has the focus");
+    PostMessageW(first, WM_KEYDOWN, VK_TAB, 0);
+    PostMessageW(first, WM_KEYUP, VK_TAB, 0);
+    Sleep(300);
+    GetGUIThreadInfo(dialogThread, &gui);
+    Expect(gui.hwndFocus != nullptr && gui.hwndFocus != first, "Tab did not move the focus");
+    const WPARAM key = g_plan.ok ? VK_RETURN : VK_ESCAPE;
+    PostMessageW(gui.hwndFocus, WM_KEYDOWN, key, 0);
+    PostMessageW(gui.hwndFocus, WM_KEYUP, key, 0);
+    for (int i = 0; i < 100 && IsWindow(window); ++i) Sleep(50);
+    Expect(!IsWindow(window), "the key did not close the window");
+    if (IsWindow(window)) SendMessageW(window, WM_COMMAND, g_plan.ok ? IDOK : IDCANCEL, 0);
     return 0;
 }
 
