@@ -7,7 +7,8 @@ JOBS="${JOBS:-$(nproc)}"
 PACKAGES=(cmake make g++ pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libpugixml-dev libcli11-dev libsndfile1-dev zlib1g-dev libhowardhinnant-date-dev
-  g++-mingw-w64-x86-64 ffmpeg python3-mutagen bc locales nlohmann-json3-dev time)
+  g++-mingw-w64-x86-64 ffmpeg python3-mutagen bc locales nlohmann-json3-dev time
+  wine wine64 lld libz-mingw-w64-dev xvfb xauth)
 
 install_packages() {
   local missing=()

@@ -1,6 +1,8 @@
 #include "host/dsdhost/OutputFiles.h"
 
+#if !defined(DSD_NO_SNDFILE)
 #include <sndfile.h>
+#endif
 
 #include <cstring>
 #include <vector>
@@ -159,6 +161,7 @@ private:
     std::vector<uint8_t> scratch_;
 };
 
+#if !defined(DSD_NO_SNDFILE)
 // libsndfile writes through a buffered stdio stream instead of its own small
 // writes: these callbacks give it the stream.
 struct StdioFile {
@@ -221,6 +224,7 @@ private:
     std::vector<uint8_t> pending_;
     std::vector<double> samples_;
 };
+#endif
 
 }  // namespace
 
@@ -247,6 +251,7 @@ std::unique_ptr<OutputSink> OpenDsdiffSink(const std::string& path, const Stream
     return std::make_unique<DsdiffSink>(file, shape);
 }
 
+#if !defined(DSD_NO_SNDFILE)
 namespace {
 
 // Opens a libsndfile writer on a buffered stdio stream; `clip` makes integer
@@ -307,3 +312,17 @@ std::unique_ptr<OutputSink> OpenFlacSink(const std::string& path, const StreamSh
     // 24-bit integers clip at full scale (the +6 dB setting can exceed it).
     return OpenSndfileSink(path, info, true, error);
 }
+
+#else  // no libsndfile in this build
+
+std::unique_ptr<OutputSink> OpenWavSink(const std::string&, const StreamShape&, PcmFormat, std::string& error) {
+    error = "WAV output needs libsndfile, which this build lacks (write raw bytes instead)";
+    return nullptr;
+}
+
+std::unique_ptr<OutputSink> OpenFlacSink(const std::string&, const StreamShape&, std::string& error) {
+    error = "FLAC output needs libsndfile, which this build lacks (write raw bytes instead)";
+    return nullptr;
+}
+
+#endif

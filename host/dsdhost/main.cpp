@@ -12,6 +12,7 @@
 #include "host/common/KwHostObject.h"
 #include "host/dsdhost/DiscImage.h"
 #include "host/dsdhost/InputCheck.h"
+#include "host/dsdhost/ConfigCommand.h"
 #include "host/dsdhost/OutputFiles.h"
 #include "host/dsdhost/OutputTarget.h"
 #include "host/dsdhost/PluginHost.h"
@@ -294,6 +295,7 @@ int main(int argc, char** argv) {
     info->add_option("--track", infoTrack, "disc-image track N (same as FILE;N)");
 
     TagCommands tagCommands(app, info, &infoFile);
+    ConfigCommand configCommand(app);
 
     auto* decode = app.add_subcommand("decode", "play a file through the plug-in into a file");
     std::string in, out, output = "pcm", variant = "a", pcmFormat = "f64";
@@ -330,6 +332,7 @@ int main(int argc, char** argv) {
     }
     KwHostObject host;
     if (tagCommands.Parsed()) return tagCommands.Run(plugin, &host);
+    if (configCommand.Parsed()) return configCommand.Run(plugin, &host);
     if (info->parsed()) {
         const int32_t modes = infoOutput == "native" ? 1 : infoOutput == "packed" ? 2 : 0;
         return CmdInfo(plugin, &host, WithTrack(infoFile, infoTrack), modes);
