@@ -27,7 +27,7 @@ const dsdtools::SacdImage& BaseImage(int32_t sectorSize = 2048) {
         o.sectorSize = sectorSize;
         o.dstOptions = sacdtest::QuickDst();
         dsdtools::SacdAreaSpec stereo, mc;
-        stereo.tracks = {sacdtest::Track(Signal(2, 2, 1, false), "A"), sacdtest::Track(Signal(2, 3, 2, false), "B")};
+        stereo.tracks = {sacdtest::Track(Signal(2, 2, 1), "A"), sacdtest::Track(Signal(2, 3, 2), "B")};
         mc.channels = 6;
         mc.dst = true;
         mc.tracks = {sacdtest::Track(Signal(6, 2, 3), "C"), sacdtest::Track(Signal(6, 2, 4), "D")};

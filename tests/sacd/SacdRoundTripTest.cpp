@@ -65,15 +65,14 @@ TEST_P(SacdRoundTrip, EveryTrackDeliversItsSourceFrames) {
     o.dstOptions = sacdtest::QuickDst();
     SacdAreaSpec stereo, mc;
     stereo.dst = l.stereoDst;
-    const bool tone = l.stereoDst || l.mcDst;
     const uint32_t stereoFrames[] = {3, 2, 4};
     for (uint32_t t = 0; t < 3; ++t)
-        stereo.tracks.push_back(Track(Signal(2, stereoFrames[t], t, tone, t == 2 ? 1000 : 0),
+        stereo.tracks.push_back(Track(Signal(2, stereoFrames[t], t, t == 2 ? 1000 : 0),
                                       "Song " + std::to_string(t + 1), t == 1 ? "Soloist" : ""));
     mc.channels = l.mcChannels;
     mc.dst = l.mcDst;
     for (uint32_t t = 0; t < 3 && l.mcChannels; ++t)
-        mc.tracks.push_back(Track(Signal(l.mcChannels, 2 + t % 2, 10 + t, tone), "Surround " + std::to_string(t + 1)));
+        mc.tracks.push_back(Track(Signal(l.mcChannels, 2 + t % 2, 10 + t), "Surround " + std::to_string(t + 1)));
     SacdImage image;
     std::string error;
     ASSERT_TRUE(dsdtools::BuildSacdImage(o, stereo, l.mcChannels ? &mc : nullptr, image, &error)) << error;

@@ -70,11 +70,7 @@ TEST(DsdiffWriter, DstFramesWithPadsAndChecksums) {
     // Four frames at 75 per second.
     EXPECT_TRUE(Contains(f, std::string("FRTE\0\0\0\0\0\0\0\x06\0\0\0\x04\0\x4B", 18)));
 
-    const std::string path = TempPath("frames.dff");
-    ASSERT_TRUE(WriteDsdiffDst(path, 2, kDsd64Rate, frames, opt));
-    EXPECT_EQ(ReadFileBytes(path), f);
-    std::remove(path.c_str());
-    EXPECT_FALSE(WriteDsdiffDst(path, 0, kDsd64Rate, frames));
+    EXPECT_FALSE(WriteDsdiffDst(TempPath("none.dff"), 0, kDsd64Rate, frames));
 }
 
 }  // namespace
