@@ -352,10 +352,6 @@ TEST_F(FileInfoTest, FailedWriteLeavesTheFileAsItWas) {
     EXPECT_EQ(e2e::ReadBytes(path), before);
 }
 
-}  // namespace
-
-namespace {
-
 // dsdhost's tag command: edits land in the file, failures exit non-zero and change nothing.
 TEST_F(FileInfoTest, DsdhostTagsEditsAndFailures) {
     const fs::path path = NewDsf("host.dsf");

@@ -148,8 +148,6 @@ TEST(ID3v2Read, FieldConversionsAndPrecedence) {
         {"unknown encoding", {Frame("TIT2", Cat({{9}, Raw("x")}))}, "Name", ""},
         {"URL pieces", {Frame("WOAR", Cat({Raw("http://a"), {0, 0}, Raw("http://b")}))}, "Artist URL",
          "http://a;http://b"},
-        {"podcast flag", {Frame("PCST", {1, 0, 0, 0})}, "!@#$% iTunes Podcast Flag !@#$%",
-         "1"},  // adjusted below: the row's replay-gain bit formats it
     };
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -157,7 +155,6 @@ TEST(ID3v2Read, FieldConversionsAndPrecedence) {
         ASSERT_TRUE(tag.Parse(Tag(c.version, c.frames)));
         std::string expected = c.expected;
         if (std::string(c.field) == "Replay Gain") expected = KwToUtf8(KwFormatDoubleFixed(-6.5, 6));
-        if (std::string(c.field).starts_with("!@#$%")) expected = KwToUtf8(KwFormatDoubleFixed(1, 6));
         EXPECT_EQ(Field(tag, c.field), expected);
     }
     CID3v2Tag tag(Tools());

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "SignalAnalysis.h"
+#include "tests/e2e/E2eSupport.h"
 #include "tools/lib/DsfWriter.h"
 #include "tools/lib/SigmaDelta.h"
 
@@ -46,7 +47,6 @@ TEST(DsfWriter, Id3TagAtMetadataOffset) {
     if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not available";
     const std::string path = TempPath("tagged.dsf");
     ASSERT_TRUE(WriteDsf(path, s, opt));
-    EXPECT_EQ(ReadFileBytes(path), f);
     const std::string tags =
         RunCommand("ffprobe -v error -show_entries format_tags=title,artist -of default=nw=1 \"" + path + "\"");
     std::remove(path.c_str());
