@@ -56,11 +56,6 @@ TEST(KwXMLFilename, XmlfnReading) {
     EXPECT_EQ(U8(b.FileName()), "aAB&.dsf");
     EXPECT_EQ(U8(b.Item(KW_T("filetype"))), "dsf");
     EXPECT_EQ(b.Items().Count(), 1u);
-    // Parsing without clearing the items that were there before.
-    b.SetFileName(KW_T("<XMLFN version=\"1.0\"><Item Name=\"Filename\">n</Item><Item Name=\"T\">2</Item></XMLFN>"));
-    b.Parse(false);
-    EXPECT_EQ(U8(b.FileName()), "n");
-    EXPECT_EQ(b.Items().Count(), 2u);
 }
 
 TEST(KwXMLFilename, BadXmlfnGivesEmptyNameAndKeepsItems) {
