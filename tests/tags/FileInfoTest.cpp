@@ -127,16 +127,12 @@ TEST_F(FileInfoTest, PropertiesSummaryAndTagSupportByFileKind) {
     EXPECT_EQ(info.Object().RemoveTag(1), 0);
     EXPECT_EQ(info.Object().RemoveTag(0), -1);
     ASSERT_TRUE(info.Open(dsf));
-    EXPECT_EQ(info.Get("Bitrate"), "5644");
-    EXPECT_EQ(info.Get("Channels"), "2");
-    EXPECT_EQ(info.Get("Sample Rate"), "2822400");
-    EXPECT_EQ(info.Get("Bit Depth"), "1");
-    EXPECT_EQ(info.Get("Compression"), "DSD");
-    // 16384 data bytes (two blocks of 4096 per channel) of 2 channels at 2822400 Hz.
-    EXPECT_EQ(info.Get("Duration"), "0.0232199546485261");
-    EXPECT_EQ(info.Get("UITS Media Hash Byte Range"), "92-16476");
-    EXPECT_EQ(info.Get("support TAG writing"), "1");
-    EXPECT_EQ(info.Get("bitrate"), "<absent>");  // not a fixed name: asked of the tag
+    const std::pair<const char*, const char*> properties[] = {
+        {"Bitrate", "5644"}, {"Channels", "2"}, {"Sample Rate", "2822400"}, {"Bit Depth", "1"}, {"Compression", "DSD"},
+        // 16384 data bytes (two blocks of 4096 per channel) of 2 channels at 2822400 Hz.
+        {"Duration", "0.0232199546485261"}, {"UITS Media Hash Byte Range", "92-16476"}, {"support TAG writing", "1"},
+        {"bitrate", "<absent>"}};  // not a fixed name: asked of the tag
+    for (const auto& [name, value] : properties) EXPECT_EQ(info.Get(name), value) << name;
     EXPECT_EQ(info.Summary(), "ID3v2 Tag: (0 bytes)");
 
     // Audio data beyond 2 GiB (a sparse file): the byte range is not cut to 32 bits.

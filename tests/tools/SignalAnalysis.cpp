@@ -1,12 +1,11 @@
 #include "SignalAnalysis.h"
+#include "tests/e2e/E2eSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <numbers>
 
 namespace dsdtest {
@@ -90,10 +89,8 @@ ToneMeasure MeasureTone(const std::vector<double>& x, size_t channels, size_t ch
 }
 
 std::string TempPath(const std::string& name) {
-    // A per-process stamp keeps test programs that run side by side apart.
-    static const std::string stamp =
-        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007);
-    return (std::filesystem::path(::testing::TempDir()) / ("dsdtools_" + stamp + "_" + name)).string();
+    static const e2e::Workspace work;  // removed with everything in it at exit
+    return (work / name).string();
 }
 
 uint64_t LoadLE(const uint8_t* p, int bytes) {

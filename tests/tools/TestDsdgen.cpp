@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <string>
 
 #include "SignalAnalysis.h"
@@ -43,7 +42,6 @@ TEST(Dsdgen, WritesDsfWithTagAndTwoToneChannel) {
         }
         EXPECT_NEAR(levelDb(1, 3000), -12, 0.1);
     }
-    std::remove(path.c_str());
 }
 
 TEST(Dsdgen, WritesDsdiffAndReportsFailures) {
@@ -56,7 +54,6 @@ TEST(Dsdgen, WritesDsdiffAndReportsFailures) {
     EXPECT_NE(text.find(std::string("LSCO\0\0\0\0\0\0\0\x02\0\x04", 14)), std::string::npos);
     // 56448 samples per channel: 7056 bytes for each of the six channels.
     EXPECT_NE(text.find(std::string("DSD \0\0\0\0\0\0\xA5\x60", 12)), std::string::npos);
-    std::remove(path.c_str());
 
     EXPECT_EQ(RunDsdgen("--seconds 0.01 \"" + TempPath("x.wav") + "\""), 2);
     EXPECT_EQ(RunDsdgen("--seconds 0.01 --freq 1000,x \"" + TempPath("x.dsf") + "\""), 2);
@@ -67,8 +64,6 @@ TEST(Dsdgen, WritesDsdiffAndReportsFailures) {
     // run fails.
     const std::string loud = TempPath("loud.dsf");
     EXPECT_EQ(RunDsdgen("--seconds 0.05 --level 0 --freq 100 \"" + loud + "\""), 3);
-    std::remove(loud.c_str());
-    std::remove(TempPath("x.dsf").c_str());
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 // names, pad bytes after odd chunks, and DSTC chunks among the frames.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
