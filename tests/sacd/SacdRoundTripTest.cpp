@@ -17,7 +17,6 @@ using dsdtools::SacdAreaSpec;
 using dsdtools::SacdImage;
 using dsdtools::SacdImageOptions;
 using sacdtest::ReadAll;
-using sacdtest::Reader;
 using sacdtest::Signal;
 using sacdtest::Track;
 
@@ -77,7 +76,7 @@ TEST_P(SacdRoundTrip, EveryTrackDeliversItsSourceFrames) {
     std::string error;
     ASSERT_TRUE(dsdtools::BuildSacdImage(o, stereo, l.mcChannels ? &mc : nullptr, image, &error)) << error;
 
-    auto reader = Reader(image.bytes);
+    auto reader = std::make_unique<KwMemoryReader>(image.bytes);
     CSacdIso iso(2);
     ASSERT_TRUE(iso.Open(reader.get()));
     EXPECT_EQ(iso.SectorSize(), l.sectorSize);
@@ -126,7 +125,7 @@ TEST(SacdSeek, RestartsAtFirstFrameStartAtOrAfterTarget) {
         stereo.tracks.push_back(Track(Signal(2, 2, 3), "Three"));
         SacdImage image;
         ASSERT_TRUE(dsdtools::BuildSacdImage(o, stereo, nullptr, image));
-        auto reader = Reader(image.bytes);
+        auto reader = std::make_unique<KwMemoryReader>(image.bytes);
         CSacdIso iso(1);
         ASSERT_TRUE(iso.Open(reader.get()));
         const dsdtools::SacdBuiltTrack& built = image.tracks[1];
@@ -167,7 +166,7 @@ TEST(SacdBuilder, TakesCodedFramesOfADsdiffFile) {
     o.gapFrames = 1;
     SacdImage image;
     ASSERT_TRUE(dsdtools::BuildSacdImage(o, stereo, nullptr, image));
-    auto reader = Reader(image.bytes);
+    auto reader = std::make_unique<KwMemoryReader>(image.bytes);
     CSacdIso iso(2);
     ASSERT_TRUE(iso.Open(reader.get()));
     ASSERT_TRUE(iso.SelectTrack(reader.get(), 0));

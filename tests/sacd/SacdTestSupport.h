@@ -49,10 +49,6 @@ inline dsdtools::DstEncoderOptions QuickDst() {
     return o;
 }
 
-inline std::unique_ptr<KwMemoryReader> Reader(const std::vector<uint8_t>& bytes) {
-    return std::make_unique<KwMemoryReader>(bytes);
-}
-
 // Reads the current track in requests of `chunk` bytes until nothing comes
 // (at most `limit` requests).
 inline std::vector<uint8_t> ReadAll(CSacdIso& iso, IKwReader* reader, int64_t chunk, int limit = 100000) {

@@ -1,7 +1,6 @@
 #include "SignalAnalysis.h"
 #include "tests/e2e/E2eSupport.h"
 
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
