@@ -106,9 +106,9 @@ protected:
         fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
         return path;
     }
-    void MutagenWrite(const fs::path& path, const json& spec) {
+    void MutagenWrite(const fs::path& path, const json& request) {
         ASSERT_EQ(e2e::RunCommand("/usr/bin/python3 " + kOracle + " write " + e2e::Quote(path) + " '" +
-                                  spec.dump() + "'"),
+                                  request.dump() + "'"),
                   0);
     }
     fs::path Png() {
