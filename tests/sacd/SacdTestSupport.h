@@ -15,22 +15,10 @@
 namespace sacdtest {
 
 // Interleaved bytes (earliest bit in bit 7) of `frames` 1/75-second frames
-// plus `extraBytes`: a sigma-delta tone per channel (DST compresses it), or
-// pseudo-random bytes.
-inline std::vector<uint8_t> Signal(uint32_t channels, uint32_t frames, uint32_t seed, bool tone = true,
-                                   size_t extraBytes = 0) {
+// plus `extraBytes`: a sigma-delta tone per channel, which DST compresses.
+inline std::vector<uint8_t> Signal(uint32_t channels, uint32_t frames, uint32_t seed, size_t extraBytes = 0) {
     const uint64_t perChannel = uint64_t{dsdtools::kSacdFrameBytesPerChannel} * frames + extraBytes;
     std::vector<uint8_t> out(perChannel * channels);
-    if (!tone) {
-        uint32_t x = seed * 2654435761u + 1;
-        for (uint8_t& b : out) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            b = static_cast<uint8_t>(x);
-        }
-        return out;
-    }
     dsdtools::DsdSignal signal;
     signal.rate = dsdtools::kSacdRate;
     for (uint32_t c = 0; c < channels; ++c) {
@@ -59,10 +47,6 @@ inline dsdtools::DstEncoderOptions QuickDst() {
     o.filterSegments = 1;
     o.tableSegments = -1;
     return o;
-}
-
-inline std::unique_ptr<KwMemoryReader> Reader(const std::vector<uint8_t>& bytes) {
-    return std::make_unique<KwMemoryReader>(bytes);
 }
 
 // Reads the current track in requests of `chunk` bytes until nothing comes

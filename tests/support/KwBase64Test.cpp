@@ -18,32 +18,23 @@ std::string Repeat(const std::string& s, size_t n) {
 
 }  // namespace
 
-TEST(KwBase64, EncodesWithLineFeedsBeforeGroupsAfter64Characters) {
+// Line feeds before the groups after 64 characters; decoding takes them and CR LF.
+TEST(KwBase64, EncodesAndDecodes) {
     const std::pair<std::string, std::string> vectors[] = {
         {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"DSD64", "RFNENjQ="},
         {std::string("\xFB\xFF\x00", 3), "+/8A"},
         // 48 bytes fill one line exactly; the 17th group starts a new one.
         {std::string(48, 'A'), Repeat("QUFB", 16)}, {std::string(49, 'A'), Repeat("QUFB", 16) + "\nQQ=="},
     };
-    for (const auto& [bytes, text] : vectors) EXPECT_EQ(Encode(bytes), text) << text;
-    EXPECT_TRUE(KwBase64Encode(nullptr, 5).empty());
-    // Lines of 64, 64 and 8 characters.
-    const std::string hundred = Encode(std::string(100, 'A'));
-    EXPECT_EQ(hundred.size(), 136u + 2u);
-    EXPECT_EQ(hundred.find('\n'), 64u);
-    EXPECT_EQ(hundred.rfind('\n'), 129u);
-}
-
-TEST(KwBase64, DecodesAndRoundTripsEveryLength) {
     std::vector<uint8_t> decoded;
+    for (const auto& [bytes, text] : vectors) {
+        EXPECT_EQ(Encode(bytes), text) << text;
+        ASSERT_TRUE(KwBase64Decode(KwFromUtf8(text), decoded)) << text;
+        EXPECT_EQ(std::string(decoded.begin(), decoded.end()), bytes);
+    }
+    EXPECT_TRUE(KwBase64Encode(nullptr, 5).empty());
     ASSERT_TRUE(KwBase64Decode(KwFromUtf8("Zm9v\r\nYmE="), decoded));
     EXPECT_EQ(std::string(decoded.begin(), decoded.end()), "fooba");
-    for (size_t n = 0; n < 200; ++n) {
-        std::vector<uint8_t> bytes(n);
-        for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(255 - i * 13);
-        ASSERT_TRUE(KwBase64Decode(KwBase64Encode(bytes.data(), bytes.size()), decoded)) << n;
-        EXPECT_EQ(decoded, bytes) << n;
-    }
 }
 
 TEST(KwBase64, RejectsMalformedText) {

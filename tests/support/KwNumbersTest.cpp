@@ -26,9 +26,6 @@ bool SwitchToCommaLocale() {
 }  // namespace
 
 TEST(KwNumbers, FormatsAndParsesIntegers) {
-    EXPECT_EQ(KwFormatInt32(0), T("0"));
-    EXPECT_EQ(KwFormatInt32(std::numeric_limits<int32_t>::min()), T("-2147483648"));
-    EXPECT_EQ(KwFormatInt64(std::numeric_limits<int64_t>::max()), T("9223372036854775807"));
     EXPECT_EQ(KwFormatInt64(std::numeric_limits<int64_t>::min()), T("-9223372036854775808"));
     // Leading blanks and sign, trailing junk ignored; saturation at +/-2147483647.
     const std::pair<const char*, int32_t> ints[] = {
@@ -62,7 +59,6 @@ TEST(KwNumbers, FormatsDoublesWithAllSignificantDigits) {
     EXPECT_EQ(KwFormatDouble(3.14159, 2), T("3.14"));
     EXPECT_EQ(KwFormatDouble(2.5, 0), T("2"));  // halfway rounds to even
     EXPECT_EQ(KwFormatDouble(std::numeric_limits<double>::max()).size(), 309u);
-    EXPECT_EQ(KwFormatDoubleFixed(1.5, 3), T("1.500"));
     EXPECT_EQ(KwFormatDoubleFixed(-0.125, 2), T("-0.12"));
     EXPECT_EQ(KwFormatDoubleFixed(7.0, 0), T("7"));
 }
@@ -80,7 +76,6 @@ TEST(KwNumbers, DecimalCommaLocale) {
 }
 
 TEST(KwNumbers, PointerTextRoundTrips) {
-    EXPECT_EQ(KwFormatPointer(0), T("0000000000000000"));
     EXPECT_EQ(KwFormatPointer(0x00007FFDEADBEEF0ull), T("00007FFDEADBEEF0"));
     const std::pair<const char*, uint64_t> cases[] = {
         {"00007FFDEADBEEF0", 0x00007FFDEADBEEF0ull}, {"0x7ffdeadbeef0", 0x7FFDEADBEEF0ull},

@@ -8,11 +8,11 @@
 
 namespace {
 
-// Sleeps (practically) forever unless a stop request ends the wait; or polls
-// until its priority has been lowered; or stops itself and throws.
+// Sleeps (practically) forever unless a stop request ends the wait, or stops
+// itself and throws.
 class Worker : public KwThread {
 public:
-    enum Kind { kSleep, kWaitForLowest, kStopSelfAndThrow };
+    enum Kind { kSleep, kStopSelfAndThrow };
     explicit Worker(Kind kind = kSleep) : kind_(kind) {}
     ~Worker() override { Stop(); }
     std::atomic<int> sleepResult{-1};
@@ -30,10 +30,7 @@ protected:
             if (!StopRequested()) throw std::logic_error("stop not requested");
             throw std::runtime_error("a failing worker must not end the process");
         }
-        while (kind_ == kWaitForLowest && !StopRequested() && CurrentThreadPriority() != KwThreadPriority::Lowest)
-            Sleep(1);
-        seenPriority = CurrentThreadPriority();
-        if (kind_ == kSleep) sleepResult = Sleep(3600u * 1000u) ? 1 : 0;
+        sleepResult = Sleep(3600u * 1000u) ? 1 : 0;
     }
 
 private:
@@ -61,19 +58,6 @@ TEST(KwThread, StopEndsALongSleepEarlyAndTheThreadRestarts) {
         worker.Stop();
         EXPECT_EQ(worker.runs.load(), i);
     }
-}
-
-TEST(KwThread, PriorityChangesReachTheRunningThread) {
-    Worker watcher(Worker::kWaitForLowest);
-    ASSERT_TRUE(watcher.Start(KwThreadPriority::AboveNormal));
-    watcher.SetPriority(KwThreadPriority::Lowest);
-    while (watcher.IsRunning()) {
-    }
-    watcher.Stop();
-    EXPECT_EQ(watcher.seenPriority.load(), KwThreadPriority::Lowest);
-    // Setting a priority while nothing runs only stores it.
-    watcher.SetPriority(KwThreadPriority::TimeCritical);
-    EXPECT_EQ(watcher.GetPriority(), KwThreadPriority::TimeCritical);
 }
 
 TEST(KwThread, WorkerMayStopItselfAndFailAndARunningWorkerMayBeDestroyed) {

@@ -23,9 +23,6 @@ TEST(KwTypes, Utf8AndUtf16RoundTrip) {
     EXPECT_EQ(utf16, Units({0x41, 0xE9, 0x20AC, 0xD83C, 0xDFB5, 0xFFFF, 0xDBFF, 0xDFFF}));
     EXPECT_EQ(KwToUtf8(utf16), utf8);
     EXPECT_EQ(KwFromUtf8(std::string("a\0b", 3)), Units({0x61, 0, 0x62}));
-    EXPECT_EQ(KwFromUtf8(""), KwString());
-    EXPECT_EQ(KwStrLen(KW_T("abc")), 3u);
-    EXPECT_EQ(KwStrLen(nullptr), 0u);
 }
 
 TEST(KwTypes, InvalidUtf8BecomesReplacementCharacters) {
@@ -61,10 +58,7 @@ TEST(KwTypes, FoldsCase) {
         EXPECT_EQ(static_cast<uint16_t>(KwFoldCase(static_cast<KwChar>(c[0]))), c[1]) << std::hex << c[0];
 
     EXPECT_TRUE(KwEqualsNoCase(KW_T("Support Tag Writing"), KW_T("support TAG writing")));
-    EXPECT_FALSE(KwEqualsNoCase(KW_T("abc"), KW_T("abd")));
-    EXPECT_FALSE(KwEqualsNoCase(KW_T("abc"), KW_T("ab")));
     EXPECT_TRUE(KwEqualsNoCase(KwFromUtf8("\xC3\x89T\xC3\x89"), KwFromUtf8("\xC3\xA9t\xC3\xA9")));
     EXPECT_TRUE(KwStartsWithNoCase(KW_T("FILE.DSF"), KW_T("file")));
-    EXPECT_TRUE(KwStartsWithNoCase(KW_T("x"), KW_T("")));
     EXPECT_FALSE(KwStartsWithNoCase(KW_T("fi"), KW_T("file")));
 }

@@ -65,10 +65,6 @@ uint32_t AudioCrc(const fs::path& path) {
     return static_cast<uint32_t>(crc32(0, b.data() + 92, static_cast<uInt>(size - 12)));
 }
 
-bool FfmpegOpens(const fs::path& path) {
-    return e2e::RunCommand("ffprobe -v error " + e2e::Quote(path) + " >/dev/null 2>&1") == 0;
-}
-
 class FileInfo {
 public:
     bool Open(const fs::path& path) {
@@ -110,9 +106,9 @@ protected:
         fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
         return path;
     }
-    void MutagenWrite(const fs::path& path, const json& spec) {
+    void MutagenWrite(const fs::path& path, const json& request) {
         ASSERT_EQ(e2e::RunCommand("/usr/bin/python3 " + kOracle + " write " + e2e::Quote(path) + " '" +
-                                  spec.dump() + "'"),
+                                  request.dump() + "'"),
                   0);
     }
     fs::path Png() {
@@ -131,16 +127,12 @@ TEST_F(FileInfoTest, PropertiesSummaryAndTagSupportByFileKind) {
     EXPECT_EQ(info.Object().RemoveTag(1), 0);
     EXPECT_EQ(info.Object().RemoveTag(0), -1);
     ASSERT_TRUE(info.Open(dsf));
-    EXPECT_EQ(info.Get("Bitrate"), "5644");
-    EXPECT_EQ(info.Get("Channels"), "2");
-    EXPECT_EQ(info.Get("Sample Rate"), "2822400");
-    EXPECT_EQ(info.Get("Bit Depth"), "1");
-    EXPECT_EQ(info.Get("Compression"), "DSD");
-    // 16384 data bytes (two blocks of 4096 per channel) of 2 channels at 2822400 Hz.
-    EXPECT_EQ(info.Get("Duration"), "0.0232199546485261");
-    EXPECT_EQ(info.Get("UITS Media Hash Byte Range"), "92-16476");
-    EXPECT_EQ(info.Get("support TAG writing"), "1");
-    EXPECT_EQ(info.Get("bitrate"), "<absent>");  // not a fixed name: asked of the tag
+    const std::pair<const char*, const char*> properties[] = {
+        {"Bitrate", "5644"}, {"Channels", "2"}, {"Sample Rate", "2822400"}, {"Bit Depth", "1"}, {"Compression", "DSD"},
+        // 16384 data bytes (two blocks of 4096 per channel) of 2 channels at 2822400 Hz.
+        {"Duration", "0.0232199546485261"}, {"UITS Media Hash Byte Range", "92-16476"}, {"support TAG writing", "1"},
+        {"bitrate", "<absent>"}};  // not a fixed name: asked of the tag
+    for (const auto& [name, value] : properties) EXPECT_EQ(info.Get(name), value) << name;
     EXPECT_EQ(info.Summary(), "ID3v2 Tag: (0 bytes)");
 
     // Audio data beyond 2 GiB (a sparse file): the byte range is not cut to 32 bits.
@@ -196,10 +188,6 @@ TEST_F(FileInfoTest, RealFilesReadAndWrite) {
     ASSERT_TRUE(again.Open(without));
     EXPECT_EQ(again.Get("Name"), "<absent>");
     EXPECT_EQ(e2e::ReadBytes(without), e2e::ReadBytes(fs::path(DSD_TESTDATA_DIR) / "without-id3.dsf"));
-    if (!HaveMutagen()) GTEST_SKIP() << "python3-mutagen is not installed";
-    const json dump = Dump(with);
-    ASSERT_EQ(Frames(dump, "TPE1").size(), 1u);
-    EXPECT_EQ(Joined(Frames(dump, "TPE1")[0]), "Somebody");
 }
 
 TEST_F(FileInfoTest, MutagenTagsReadByThePlugin) {
@@ -313,7 +301,7 @@ TEST_F(FileInfoTest, PluginWritesEveryFieldMutagenReadsIt) {
         EXPECT_TRUE(info.Set("Image File", Png().string()));
         EXPECT_TRUE(info.Object().Close());
         EXPECT_EQ(AudioCrc(path), crc);
-        EXPECT_TRUE(FfmpegOpens(path));
+        EXPECT_EQ(e2e::RunCommand("ffprobe -v error " + e2e::Quote(path) + " >/dev/null 2>&1"), 0);
 
         const json dump = Dump(path);
         ASSERT_FALSE(dump.is_null());
@@ -355,10 +343,6 @@ TEST_F(FileInfoTest, FailedWriteLeavesTheFileAsItWas) {
     EXPECT_FALSE(closed);
     EXPECT_EQ(e2e::ReadBytes(path), before);
 }
-
-}  // namespace
-
-namespace {
 
 // dsdhost's tag command: edits land in the file, failures exit non-zero and change nothing.
 TEST_F(FileInfoTest, DsdhostTagsEditsAndFailures) {

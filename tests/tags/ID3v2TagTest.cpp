@@ -123,7 +123,6 @@ TEST(ID3v2Read, FieldConversionsAndPrecedence) {
         {"genre number out of range", {Frame("TCON", Latin1("(200)"))}, "Genre", "200"},
         {"genre minus one", {Frame("TCON", Latin1("-1"))}, "Genre", ""},
         {"genre word in parentheses", {Frame("TCON", Latin1("(RX)"))}, "Genre", "RX"},
-        {"rating 255", {Frame("POPM", Cat({Raw("x@y"), {0, 255}}))}, "Rating", "5"},
         {"rating missing", {Frame("POPM", Raw("x@y"))}, "Rating", "0"},
         {"TDRC before Kw/Date",
          {Frame("TXXX", Cat({Latin1("Kw/Date"), {0}, Raw("1999")}), 4), Frame("TDRC", Latin1("2000-01-01"), 4)},
@@ -145,13 +144,10 @@ TEST(ID3v2Read, FieldConversionsAndPrecedence) {
          "Replay Gain", "-6.500000"},
         {"peak", {Frame("TXXX", Cat({Latin1("REPLAYGAIN_TRACK_PEAK"), {0}, Raw("0.988")}))}, "Peak Level",
          "0.988"},
-        {"UTF-16 big-endian mark", {Frame("TIT2", {1, 0xFE, 0xFF, 0, 'h', 0, 0xE9})}, "Name", "h\xC3\xA9"},
         {"UTF-16 without BOM, odd length", {Frame("TIT2", {1, 'h', 0, 'i'})}, "Name", "h"},
         {"unknown encoding", {Frame("TIT2", Cat({{9}, Raw("x")}))}, "Name", ""},
         {"URL pieces", {Frame("WOAR", Cat({Raw("http://a"), {0, 0}, Raw("http://b")}))}, "Artist URL",
          "http://a;http://b"},
-        {"podcast flag", {Frame("PCST", {1, 0, 0, 0})}, "!@#$% iTunes Podcast Flag !@#$%",
-         "1"},  // adjusted below: the row's replay-gain bit formats it
     };
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -159,7 +155,6 @@ TEST(ID3v2Read, FieldConversionsAndPrecedence) {
         ASSERT_TRUE(tag.Parse(Tag(c.version, c.frames)));
         std::string expected = c.expected;
         if (std::string(c.field) == "Replay Gain") expected = KwToUtf8(KwFormatDoubleFixed(-6.5, 6));
-        if (std::string(c.field).starts_with("!@#$%")) expected = KwToUtf8(KwFormatDoubleFixed(1, 6));
         EXPECT_EQ(Field(tag, c.field), expected);
     }
     CID3v2Tag tag(Tools());
@@ -167,7 +162,7 @@ TEST(ID3v2Read, FieldConversionsAndPrecedence) {
     EXPECT_EQ(Field(tag, "Track #", "Value Original"), "3/12");
 }
 
-TEST(ID3v2Read, HeaderAndFrameLayouts) {
+TEST(ID3v2Read, FrameSizesOf24ThatAreNotSynchsafe) {
     // Version 2.4 sizes: synchsafe 00 00 01 7F is 255; 00 00 00 FF has the top bit and is plain 255.
     for (const Bytes& size : {Bytes{0, 0, 1, 0x7F}, Bytes{0, 0, 0, 0xFF}}) {
         Bytes frame = Cat({Raw("TIT2"), size, {0, 0}, Latin1(std::string(254, 'x'))});
@@ -176,53 +171,11 @@ TEST(ID3v2Read, HeaderAndFrameLayouts) {
         EXPECT_EQ(Field(tag, "Name").size(), 254u);
         EXPECT_EQ(Field(tag, "Artist"), "a");
     }
-    // A footer: the last 10 bytes of the block are not read.
-    Bytes footer = Tag(4, {Frame("TIT2", Latin1("t"), 4)}, 0x10);
-    const Bytes fake = Frame("TPE1", {0}, 4);
-    footer.insert(footer.end(), fake.begin(), fake.end());
-    CID3v2Tag withFooter(Tools());
-    ASSERT_TRUE(withFooter.Parse(footer));
-    EXPECT_EQ(withFooter.FrameCount(), 1u);
-    // Extended headers of 2.3 (plain size without itself) and 2.4 (synchsafe, with itself).
-    Bytes ext23 = Tag(3, {{0, 0, 0, 6, 0, 0, 0, 0, 0, 0}, Frame("TIT2", Latin1("t3"))}, 0x40);
-    Bytes ext24 = Tag(4, {{0, 0, 0, 6, 1, 0}, Frame("TIT2", Latin1("t4"), 4)}, 0x40);
-    CID3v2Tag a(Tools()), b(Tools());
-    ASSERT_TRUE(a.Parse(ext23));
-    ASSERT_TRUE(b.Parse(ext24));
-    EXPECT_EQ(Field(a, "Name"), "t3");
-    EXPECT_EQ(Field(b, "Name"), "t4");
-    // Version 2.2: IDs mapped, the picture rebuilt, the summary name stays "ID3v2".
-    const Bytes pic = Cat({{0}, Raw("PNG"), {3}, Raw("desc"), {0}, Raw("img")});
-    CID3v2Tag v22(Tools());
-    ASSERT_TRUE(v22.Parse(Tag(2, {Frame("TT2", Latin1("old"), 2), Frame("PIC", pic, 2), Frame("XYZ", {1}, 2)})));
-    EXPECT_EQ(Field(v22, "Name"), "old");
-    EXPECT_EQ(Field(v22, "Image File", "Mime Type"), "image/png");
-    EXPECT_EQ(Field(v22, "Image File"), "aW1n");
-    EXPECT_EQ(v22.Frame(2).Id(), "XYZ?");
-    Bytes rendered;
-    ASSERT_TRUE(v22.Render(rendered));
-    CID3v2Tag again(Tools());
-    ASSERT_TRUE(again.Parse(rendered));
-    EXPECT_EQ(again.MajorVersion(), 3);
-    EXPECT_EQ(again.FrameCount(), 2u);  // the "XYZ?" frame has no 2.3 form
 }
 
-TEST(ID3v2Read, UnsynchronisationAndCompression) {
-    // Tag-level unsynchronisation with a frame size counting the
-    // de-unsynchronised bytes (2.3 style; mutagen checks the other style in
-    // the file-information tests), then a valid frame.
+// A frame more than 20 times its size, or not zlib at all: the raw bytes stay.
+TEST(ID3v2Read, CompressionBombStaysRaw) {
     CID3v2Tag tag(Tools());
-    ASSERT_TRUE(tag.Parse(Tag(3, {Cat({Raw("TIT2"), {0, 0, 0, 4, 0, 0}, {0, 0xFF, 0, 0xE0, 'x'}}), Frame("TPE1", Latin1("a"))}, 0x80)));
-    ASSERT_EQ(tag.FrameCount(), 2u);
-    EXPECT_EQ(tag.Frame(0).data, (Bytes{0, 0xFF, 0xE0, 'x'}));
-    EXPECT_EQ(Field(tag, "Artist"), "a");
-    // An unsynchronised tag cut in the middle of a frame.
-    CID3v2Tag cut(Tools());
-    Bytes cutTag = Tag(3, {Frame("TPE1", Latin1("a")), Cat({Raw("TIT2"), {0, 0, 0, 9, 0, 0}, {0, 0xFF, 0}})}, 0x80);
-    ASSERT_TRUE(cut.Parse(cutTag));
-    EXPECT_EQ(cut.FrameCount(), 1u);
-
-    // A frame more than 20 times its size, or not zlib at all: the raw bytes stay.
     const std::string bomb = std::string(1, '\0') + std::string(100000, 'b');
     Bytes big(compressBound(bomb.size()));
     uLongf bigSize = big.size();
@@ -255,6 +208,8 @@ TEST(ID3v2Read, BadInputStaysBounded) {
         {"size lies", lying, false, 0},            {"experimental", experimental, false, 0},
         {"synchsafe high bits", highBits, false, 0}, {"frame overruns", overrun, true, 0},
         {"version 5", Cat({Raw("ID3"), {5, 0, 0, 0, 0, 0, 0}}), false, 0},
+        {"unsynchronised, cut inside a frame",
+         Tag(3, {Frame("TPE1", Latin1("a")), Cat({Raw("TIT2"), {0, 0, 0, 9, 0, 0}, {0, 0xFF, 0}})}, 0x80), true, 1},
     };
     for (const Bad& c : cases) {
         SCOPED_TRACE(c.what);
@@ -283,48 +238,25 @@ TEST(ID3v2Read, BadInputStaysBounded) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
-std::string Hex(const Bytes& b) {
-    std::string s;
-    for (uint8_t c : b) {
-        char buf[4];
-        snprintf(buf, sizeof buf, "%02x", c);
-        s += buf;
-    }
-    return s;
-}
-
-// The data of the first frame with `id` in a rendered tag, as hex.
-std::string RenderedFrame(CID3v2Tag& tag, std::string_view id) {
-    Bytes out;
-    if (!tag.Render(out)) return "<no render>";
-    CID3v2Tag back(Tools());
-    if (!back.Parse(out)) return "<no parse>";
-    std::string all;
-    for (size_t i = 0; i < back.FrameCount(); ++i)
-        if (back.Frame(i).Id() == id) all += (all.empty() ? "" : "|") + Hex(back.Frame(i).data);
-    return all.empty() ? "<none>" : all;
-}
-
+// A field stored, the tag rendered and parsed again: what a reader then finds
+// (the mutagen tests read the frames of the plain fields).
 TEST(ID3v2Write, StoredFieldsBecomeFrames) {
     struct WriteCase {
         const char* what;
         Bytes start;  // the tag before; empty: a new tag
         const char* field;
         const char* value;
-        const char* frameId;
-        std::string expectedHex;
+        const char* readField;
+        const char* key;
+        const char* expected;
     };
     const Bytes trck = Tag(3, {Frame("TRCK", Latin1("3/12"))});
     const std::vector<WriteCase> cases = {
-        {"non-list field", {}, "Name", "A;B", "TIT2", Hex(Cat({{0}, Raw("A;B"), {0}}))},
-        {"number keeps its total", trck, "Track #", "4", "TRCK", Hex(Cat({{0}, Raw("4/12"), {0}}))},
-        {"empty removes", trck, "Track #", "", "TRCK", "<none>"},
-        {"new year midnight dropped in 2.3", {}, "Date", "36526", "TXXX", "<none>"},
-        {"noon kept in 2.3", {}, "Date", "36526.5", "TXXX", Hex(Cat({{0}, Raw("Kw/Date"), {0}, Raw("36526.5"), {0}}))},
-        {"date goes to TDRC in 2.4", Tag(4, {}), "Date", "36526", "TDRC", Hex(Cat({{0}, Raw("36526"), {0}}))},
-        {"read-only row adds a TXXX row", {}, "Date (release)", "x", "TXXX",
-         Hex(Cat({{0}, Raw("Date (release)"), {0}, Raw("x"), {0}}))},
-        {"comment", {}, "Comment", "c", "COMM", Hex(Cat({{0, 0, 0, 0, 0}, Raw("c"), {0}}))},
+        {"number keeps its total", trck, "Track #", "4", "Track #", "Value Original", "4/12"},
+        {"empty removes", trck, "Track #", "", "Track #", "Value", "<absent>"},
+        {"new year midnight dropped in 2.3", {}, "Date", "36526", "Date", "Value", "<absent>"},
+        {"noon kept in 2.3", {}, "Date", "36526.5", "Date", "Value", "36526.5"},
+        {"read-only row adds a TXXX row", {}, "Date (release)", "x", "Date (release)", "Value", "x"},
     };
     for (const WriteCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -333,11 +265,24 @@ TEST(ID3v2Write, StoredFieldsBecomeFrames) {
             ASSERT_TRUE(tag.Parse(c.start));
         }
         tag.StoreField(KwFromUtf8(c.field), KwFromUtf8(c.value));
-        EXPECT_EQ(RenderedFrame(tag, c.frameId), c.expectedHex);
+        Bytes out;
+        ASSERT_TRUE(tag.Render(out));
+        CID3v2Tag back(Tools());
+        ASSERT_TRUE(back.Parse(out));
+        EXPECT_EQ(Field(back, c.readField, c.key), c.expected);
     }
+    // In 2.4 the date goes to TDRC as it was given.
+    CID3v2Tag v24(Tools());
+    ASSERT_TRUE(v24.Parse(Tag(4, {})));
+    v24.StoreField(KW_T("Date"), KW_T("36526"));
+    Bytes out;
+    ASSERT_TRUE(v24.Render(out) && v24.Parse(out));
+    ASSERT_EQ(v24.FrameCount(), 1u);
+    EXPECT_EQ(v24.Frame(0).Id(), "TDRC");
+    EXPECT_EQ(v24.Frame(0).data, Cat({{0}, Raw("36526"), {0}}));
 }
 
-TEST(ID3v2Write, RowsGrowAndTagLayout) {
+TEST(ID3v2Write, RowsGrowAndTagsGrowByWholePages) {
     // A new name adds a row (and its TXXX frame, which mutagen reads in the
     // file-information tests); an empty value for an absent field adds none.
     CID3v2Tag tag(Tools());
@@ -350,35 +295,13 @@ TEST(ID3v2Write, RowsGrowAndTagLayout) {
     EXPECT_FALSE(pictured.StoreField(KW_T("Image File"), KW_T("/nonexistent/cover.png")));
     EXPECT_EQ(Field(pictured, "Image File"), "aW1n");
 
-    // A new tag: "ID3", version 3, revision 0, flags 0, padded to 4096 bytes.
-    CID3v2Tag fresh(Tools());
-    fresh.StoreField(KW_T("Name"), KW_T("T"));
-    Bytes out;
-    ASSERT_TRUE(fresh.Render(out));
-    ASSERT_EQ(out.size(), 4096u);
-    EXPECT_EQ(Hex(Bytes(out.begin(), out.begin() + 23)), Hex(Cat({Raw("ID3"), {3, 0, 0, 0, 0, 0x1F, 0x76},
-                                                                 Raw("TIT2"), {0, 0, 0, 3, 0, 0, 0, 'T', 0}})));
-    // Frames that shrink keep the parsed length; frames that grow go to the next 4096.
+    // A new tag is padded to 4096 bytes; frames that grow go to the next 4096.
     CID3v2Tag parsed(Tools());
     ASSERT_TRUE(parsed.Parse(Tag(3, {Frame("TIT2", Latin1("long title"))}, 0, 100)));
-    parsed.StoreField(KW_T("Name"), KW_T("s"));
-    ASSERT_TRUE(parsed.Render(out));
-    EXPECT_EQ(out.size(), 10u + 21 + 100);
     parsed.StoreField(KW_T("Comment"), KwString(300, KW_T('c')));
+    Bytes out;
     ASSERT_TRUE(parsed.Render(out));
     EXPECT_EQ(out.size(), 4096u);
-    // Frame order: known kinds, then COMM, then TXXX by description, then the rest by ID.
-    CID3v2Tag order(Tools());
-    ASSERT_TRUE(order.Parse(Tag(3, {Frame("ZZZZ", {1}), Frame("TXXX", Cat({Latin1("b10"), {0}})),
-                                    Frame("TXXX", Cat({Latin1("B9"), {0}})), Frame("COMM", {0, 0, 0, 0, 0}),
-                                    Frame("AAAA", {1}), Frame("TPE1", Latin1("a")), Frame("TIT2", Latin1("t"))})));
-    ASSERT_TRUE(order.Render(out));
-    ASSERT_TRUE(order.Parse(out));
-    std::string ids;
-    for (size_t i = 0; i < order.FrameCount(); ++i) ids += std::string(order.Frame(i).Id()) + " ";
-    EXPECT_EQ(ids, "TIT2 TPE1 COMM TXXX TXXX AAAA ZZZZ ");
-    EXPECT_EQ(Field(order, "B9", "Description"), "B9");
-    EXPECT_EQ(KwToUtf8(order.Frame(3).fields.GetString(KW_T("Description"))), "B9");
 }
 
 }  // namespace

@@ -23,22 +23,18 @@ inline Bytes Cat(std::initializer_list<Bytes> parts) {
 // Encoding byte 0 followed by the text.
 inline Bytes Latin1(std::string_view s) { return Cat({{0}, Raw(s)}); }
 
-// One frame: 10-byte header (6 for version 2) and the data.
+// One frame of version 3 or 4: 10-byte header and the data.
 inline Bytes Frame(std::string_view id, const Bytes& data, int version = 3, uint16_t flags = 0) {
     Bytes out = Raw(id);
     const auto n = static_cast<uint32_t>(data.size());
-    if (version == 2) {
-        out.insert(out.end(), {uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
-    } else {
-        uint8_t size[4];
-        if (version == 4)
-            ID3v2WriteSynchsafe(size, n);
-        else
-            ID3v2WriteBigEndian(size, n);
-        out.insert(out.end(), size, size + 4);
-        out.push_back(uint8_t(flags & 0xFF));
-        out.push_back(uint8_t(flags >> 8));
-    }
+    uint8_t size[4];
+    if (version == 4)
+        ID3v2WriteSynchsafe(size, n);
+    else
+        ID3v2WriteBigEndian(size, n);
+    out.insert(out.end(), size, size + 4);
+    out.push_back(uint8_t(flags & 0xFF));
+    out.push_back(uint8_t(flags >> 8));
     out.insert(out.end(), data.begin(), data.end());
     return out;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Independent ID3v2 reader and writer for the tag tests, over DSF files.
 
-  id3_oracle.py write FILE SPEC_JSON   adds the frames of SPEC to FILE's tag
+  id3_oracle.py write FILE REQUEST_JSON   adds the frames of REQUEST to FILE's tag
   id3_oracle.py dump FILE              prints the tag's frames as JSON
   id3_oracle.py png FILE               writes a small real PNG image
 """
@@ -15,11 +15,11 @@ from mutagen import id3
 from mutagen.dsf import DSF
 
 
-def write(path, spec):
+def write(path, request):
     f = DSF(path)
     if f.tags is None:
         f.add_tags()
-    for fr in spec["frames"]:
+    for fr in request["frames"]:
         fid = fr["id"]
         enc = fr.get("enc", 3)
         if fid == "TXXX":
@@ -40,8 +40,8 @@ def write(path, spec):
         else:
             frame = getattr(id3, fid)(encoding=enc, text=fr["text"])
         f.tags.add(frame)
-    padding = spec.get("padding", 0)
-    f.save(v2_version=spec["version"], v23_sep=None, padding=lambda info: padding)
+    padding = request.get("padding", 0)
+    f.save(v2_version=request["version"], v23_sep=None, padding=lambda info: padding)
 
 
 def dump(path):

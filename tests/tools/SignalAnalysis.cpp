@@ -1,15 +1,10 @@
 #include "SignalAnalysis.h"
+#include "tests/e2e/E2eSupport.h"
 
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <numbers>
 
 namespace dsdtest {
@@ -28,14 +23,6 @@ std::string RunCommand(const std::string& command) {
 bool HaveFfmpeg() {
     static const bool have = RunCommand("ffmpeg -version 2>/dev/null").find("ffmpeg") != std::string::npos;
     return have;
-}
-
-std::vector<double> DecodeWithFfmpeg(const std::string& path) {
-    // f64le is the host's own double layout on every platform the tests run on.
-    const std::string bytes = RunCommand("ffmpeg -v error -i \"" + path + "\" -f f64le -");
-    std::vector<double> out(bytes.size() / sizeof(double));
-    std::memcpy(out.data(), bytes.data(), out.size() * sizeof(double));
-    return out;
 }
 
 namespace {
@@ -101,15 +88,8 @@ ToneMeasure MeasureTone(const std::vector<double>& x, size_t channels, size_t ch
 }
 
 std::string TempPath(const std::string& name) {
-    // A per-process stamp keeps test programs that run side by side apart.
-    static const std::string stamp =
-        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007);
-    return (std::filesystem::path(::testing::TempDir()) / ("dsdtools_" + stamp + "_" + name)).string();
-}
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    static const e2e::Workspace work;  // removed with everything in it at exit
+    return (work / name).string();
 }
 
 uint64_t LoadLE(const uint8_t* p, int bytes) {

@@ -1,5 +1,5 @@
-// Test helpers: decoding files with the ffmpeg command-line program (a black
-// box) and measuring a sine's frequency, level and in-band SNR.
+// Test helpers: measuring a sine's frequency, level and in-band SNR (the
+// ffmpeg decode itself is the end-to-end tests' helper).
 #pragma once
 
 #include <complex>
@@ -11,10 +11,6 @@ namespace dsdtest {
 
 // True when an ffmpeg program can be run.
 bool HaveFfmpeg();
-
-// Runs `ffmpeg -v error -i path -f f64le -` and returns the interleaved
-// samples; empty on failure.
-std::vector<double> DecodeWithFfmpeg(const std::string& path);
 
 // Runs a shell command and returns what it printed.
 std::string RunCommand(const std::string& command);
@@ -33,9 +29,6 @@ ToneMeasure MeasureTone(const std::vector<double>& x, size_t channels, size_t ch
 
 // A fresh path in the test's temporary folder.
 std::string TempPath(const std::string& name);
-
-// Reads a whole file; empty when it cannot be read.
-std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
 // Integer readers.
 uint64_t LoadLE(const uint8_t* p, int bytes);

@@ -1,9 +1,8 @@
 // What the ffmpeg decode (TestFfmpegDecode) and the DSDIFF reader's tests do
-// not see in the files the generator writes: the version and compression
-// names, pad bytes after odd chunks, and DSTC chunks among the DST frames.
+// not see in the DST files the generator writes: the version and compression
+// names, pad bytes after odd chunks, and DSTC chunks among the frames.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -41,20 +40,6 @@ bool Contains(const std::vector<uint8_t>& f, const std::string& bytes) {
 
 const std::string kVersion("FVER\0\0\0\0\0\0\0\x04\x01\x05\0\0", 16);
 
-TEST(DsdiffWriter, PlainFilesPadOddChunks) {
-    for (uint32_t channels : {1u, 5u, 6u}) {
-        // 1001 bytes per channel: an odd sound chunk for odd channel counts.
-        const std::vector<uint8_t> f = BuildDsdiff(MakeIdleStream(channels, kDsd64Rate, 8 * 1001 - 3));
-        ASSERT_GT(f.size(), 16u);
-        EXPECT_EQ(LoadBE(&f[4], 8), f.size() - 12);
-        EXPECT_EQ(Walk(f, 16, f.size()), "FVER|PROP|DSD |") << channels;
-        EXPECT_TRUE(Contains(f, kVersion));
-        // A counted name, padded to an even length.
-        EXPECT_TRUE(Contains(f, std::string("CMPR\0\0\0\0\0\0\0\x14" "DSD \x0Enot compressed\0", 32)));
-    }
-    EXPECT_TRUE(BuildDsdiff(MakeIdleStream(7, kDsd64Rate, 64)).empty());
-}
-
 TEST(DsdiffWriter, DstFramesWithPadsAndChecksums) {
     const std::vector<std::vector<uint8_t>> frames = {{1, 2, 3}, {4, 5, 6, 7}, {}, {8}};
     DsdiffOptions opt;
@@ -70,11 +55,7 @@ TEST(DsdiffWriter, DstFramesWithPadsAndChecksums) {
     // Four frames at 75 per second.
     EXPECT_TRUE(Contains(f, std::string("FRTE\0\0\0\0\0\0\0\x06\0\0\0\x04\0\x4B", 18)));
 
-    const std::string path = TempPath("frames.dff");
-    ASSERT_TRUE(WriteDsdiffDst(path, 2, kDsd64Rate, frames, opt));
-    EXPECT_EQ(ReadFileBytes(path), f);
-    std::remove(path.c_str());
-    EXPECT_FALSE(WriteDsdiffDst(path, 0, kDsd64Rate, frames));
+    EXPECT_FALSE(WriteDsdiffDst(TempPath("none.dff"), 0, kDsd64Rate, frames));
 }
 
 }  // namespace

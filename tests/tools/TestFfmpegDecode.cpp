@@ -8,6 +8,7 @@
 #include <string>
 
 #include "SignalAnalysis.h"
+#include "tests/e2e/E2eSupport.h"
 #include "tools/lib/DsdiffWriter.h"
 #include "tools/lib/DsfWriter.h"
 #include "tools/lib/SigmaDelta.h"
@@ -56,8 +57,7 @@ TEST_P(FfmpegDecode, TonesComeBackCleanInEveryChannel) {
 
     const std::string path = TempPath(CaseName({c, 0}) + (c.dsf ? ".dsf" : ".dff"));
     ASSERT_TRUE(c.dsf ? WriteDsf(path, stream) : WriteDsdiff(path, stream));
-    const std::vector<double> pcm = DecodeWithFfmpeg(path);
-    std::remove(path.c_str());
+    const std::vector<double> pcm = e2e::FfmpegPcm(path);
 
     const double pcmRate = c.rate / 8.0;
     const size_t frames = pcm.size() / c.channels;
