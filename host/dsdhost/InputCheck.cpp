@@ -4,7 +4,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -69,9 +73,13 @@ std::string InputFile::Open(const std::string& typed) {
     // or have effects of its own.
     if (!S_ISREG(info.st_mode)) return "it is not a regular file (a FIFO, device or socket)";
     int fd;
+#ifdef _WIN32
+    fd = open(fileName_.c_str(), O_RDONLY | O_BINARY);
+#else
     do {
         fd = open(fileName_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
+#endif
     if (fd < 0) return Describe(errno);
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(fd);
@@ -96,8 +104,14 @@ HeaderFacts InputFile::Facts() const {
         [fd](uint64_t position, void* buffer, size_t count) -> size_t {
             size_t done = 0;
             while (done < count) {
+#ifdef _WIN32
+                if (_lseeki64(fd, static_cast<int64_t>(position + done), SEEK_SET) < 0) break;
+                const int got = _read(fd, static_cast<uint8_t*>(buffer) + done,
+                                      static_cast<unsigned>(std::min<size_t>(count - done, 1u << 30)));
+#else
                 const ssize_t got = pread(fd, static_cast<uint8_t*>(buffer) + done, count - done,
                                           static_cast<off_t>(position + done));
+#endif
                 if (got < 0 && errno == EINTR) continue;
                 if (got <= 0) break;
                 done += static_cast<size_t>(got);

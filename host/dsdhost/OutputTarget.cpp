@@ -8,6 +8,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -25,7 +27,11 @@ void RemoveTemporaryAndDie(int sig) {
 void WatchSignals(const std::string& path) {
     if (path.size() >= sizeof(g_temporary)) return;
     std::memcpy(g_temporary, path.c_str(), path.size() + 1);
+#ifdef _WIN32
+    for (int sig : {SIGINT, SIGTERM}) signal(sig, RemoveTemporaryAndDie);
+#else
     for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(sig, RemoveTemporaryAndDie);
+#endif
 }
 
 void UnwatchSignals() { g_temporary[0] = 0; }
@@ -38,7 +44,47 @@ OutputTarget::~OutputTarget() {
     unlink(writePath_.c_str());
 }
 
-std::string OutputTarget::Prepare(const std::string& out, dev_t inputDevice, ino_t inputInode) {
+#ifdef _WIN32
+
+// Windows files have no inode: the paths are compared as the system resolves
+// them, and the temporary file is renamed over the output with replacement.
+std::string OutputTarget::Prepare(const std::string& out, const std::string& inputPath, dev_t, ino_t) {
+    namespace fs = std::filesystem;
+    target_ = writePath_ = out;
+    if (out == "-") return {};
+    std::error_code ec;
+    if (fs::exists(out, ec)) {
+        if (fs::equivalent(out, inputPath, ec))
+            return "the output " + out + " is the input file itself; refusing to overwrite it";
+        if (fs::is_directory(out, ec)) return "the output " + out + " is a folder";
+        if (!fs::is_regular_file(out, ec)) return {};
+    }
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        const std::string candidate = out + ".dsdhost-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+        FILE* file = fopen(candidate.c_str(), "wbx");
+        if (!file) continue;
+        fclose(file);
+        writePath_ = candidate;
+        temporary_ = true;
+        WatchSignals(writePath_);
+        return {};
+    }
+    return "cannot create a file beside " + out + ": " + strerror(errno);
+}
+
+std::string OutputTarget::Commit() {
+    if (!temporary_) return {};
+    std::error_code ec;
+    std::filesystem::rename(writePath_, target_, ec);
+    if (ec) return "cannot put the output in place as " + target_ + ": " + ec.message();
+    temporary_ = false;
+    UnwatchSignals();
+    return {};
+}
+
+#else
+
+std::string OutputTarget::Prepare(const std::string& out, const std::string&, dev_t inputDevice, ino_t inputInode) {
     target_ = writePath_ = out;
     if (out == "-") return {};
     struct stat info {};
@@ -82,3 +128,5 @@ std::string OutputTarget::Commit() {
     UnwatchSignals();
     return {};
 }
+
+#endif

@@ -17,9 +17,10 @@ public:
     OutputTarget(const OutputTarget&) = delete;
     OutputTarget& operator=(const OutputTarget&) = delete;
 
-    // Checks `out` against the input file (device and inode) and chooses the
-    // path to write. Empty on success, else why not.
-    std::string Prepare(const std::string& out, dev_t inputDevice, ino_t inputInode);
+    // Checks `out` against the input file (device and inode; on Windows, whose
+    // files have no inode, the two paths) and chooses the path to write.
+    // Empty on success, else why not.
+    std::string Prepare(const std::string& out, const std::string& inputPath, dev_t inputDevice, ino_t inputInode);
     // The path the output sink writes ("-" for standard output).
     const std::string& WritePath() const { return writePath_; }
     // Puts the written file in place. Empty on success, else why not.

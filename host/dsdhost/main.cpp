@@ -177,7 +177,7 @@ int CmdDecode(const PluginLibrary& plugin, IKwHost* host, const std::string& in,
     if (const size_t dot = out.find_last_of('.'); dot != std::string::npos) ext = out.substr(dot + 1);
     for (char& c : ext) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
     OutputTarget target;
-    if (const std::string why = target.Prepare(out, input.file.Device(), input.file.Inode()); !why.empty()) {
+    if (const std::string why = target.Prepare(out, input.file.FileName(), input.file.Device(), input.file.Inode()); !why.empty()) {
         fprintf(stderr, "dsdhost: %s\n", why.c_str());
         return 1;
     }

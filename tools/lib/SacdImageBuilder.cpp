@@ -137,14 +137,14 @@ bool MakeFrames(const SacdImageOptions& o, const SacdAreaSpec& area, uint32_t ar
                 std::vector<SacdBuiltTrack>& tracks, std::string* error) {
     const size_t frameBytes = static_cast<size_t>(area.channels) * kSacdFrameBytesPerChannel;
     for (size_t t = 0; t < area.tracks.size(); ++t) {
-        const SacdTrackSpec& spec = area.tracks[t];
+        const SacdTrackSpec& input = area.tracks[t];
         SacdBuiltTrack built;
         built.area = areaNumber;
         built.channels = area.channels;
-        built.title = spec.title;
-        if (area.dst && !spec.dstFrames.empty()) {
-            built.frames = static_cast<uint32_t>(spec.dstFrames.size());
-            for (const auto& coded : spec.dstFrames) {
+        built.title = input.title;
+        if (area.dst && !input.dstFrames.empty()) {
+            built.frames = static_cast<uint32_t>(input.dstFrames.size());
+            for (const auto& coded : input.dstFrames) {
                 if (coded.size() > frameBytes + 1024) return Fail(error, "a coded frame is too long");
                 frames.push_back({coded, tracks.size(), true});
             }
@@ -157,9 +157,9 @@ bool MakeFrames(const SacdImageOptions& o, const SacdAreaSpec& area, uint32_t ar
             tracks.push_back(std::move(built));
             continue;
         }
-        if (spec.dsd.empty()) return Fail(error, "a track has no audio");
-        built.expected = spec.dsd;
-        built.expected.resize((spec.dsd.size() + frameBytes - 1) / frameBytes * frameBytes, kIdle);
+        if (input.dsd.empty()) return Fail(error, "a track has no audio");
+        built.expected = input.dsd;
+        built.expected.resize((input.dsd.size() + frameBytes - 1) / frameBytes * frameBytes, kIdle);
         built.frames = static_cast<uint32_t>(built.expected.size() / frameBytes);
         const bool gap = o.gapFrames > 0 && t + 1 < area.tracks.size();
         if (gap) built.expected.resize(built.expected.size() + o.gapFrames * frameBytes, kIdle);
@@ -226,12 +226,12 @@ bool MakeAreaToc(const SacdImageOptions& o, const SacdAreaSpec& area, uint32_t n
     PutSignature(text, "SACDTTxt");
     size_t at = 8 + 2 * 255 + 2;
     for (size_t t = 0; t < count; ++t) {
-        const SacdTrackSpec& spec = area.tracks[t];
-        if (spec.title.empty() && spec.performer.empty()) continue;
-        const size_t need = 4 + (spec.performer.empty() ? 0 : spec.performer.size() + 3) + spec.title.size() + 3;
+        const SacdTrackSpec& input = area.tracks[t];
+        if (input.title.empty() && input.performer.empty()) continue;
+        const size_t need = 4 + (input.performer.empty() ? 0 : input.performer.size() + 3) + input.title.size() + 3;
         if (at + need > kData) return Fail(error, "track texts do not fit in one sector");
         PutBE(text + 8 + 2 * t, at, 2);
-        text[at] = static_cast<uint8_t>((spec.performer.empty() ? 0 : 1) + (spec.title.empty() ? 0 : 1));
+        text[at] = static_cast<uint8_t>((input.performer.empty() ? 0 : 1) + (input.title.empty() ? 0 : 1));
         size_t item = at + 4;
         auto put = [&](uint8_t type, const std::string& s) {
             text[item] = type;
@@ -240,8 +240,8 @@ bool MakeAreaToc(const SacdImageOptions& o, const SacdAreaSpec& area, uint32_t n
             text[item + 2 + s.size()] = 0;
             item += 3 + s.size();
         };
-        if (!spec.performer.empty()) put(2, spec.performer);
-        if (!spec.title.empty()) put(1, spec.title);
+        if (!input.performer.empty()) put(2, input.performer);
+        if (!input.title.empty()) put(1, input.title);
         at = item;
     }
     return true;
