@@ -31,6 +31,17 @@ inline int RunCommand(const std::string& command) {
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
+// Runs a shell command and returns what it printed; empty when it failed.
+inline std::string Capture(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+    return pclose(pipe) == 0 ? out : "";
+}
+
 inline std::string Quote(const fs::path& path) { return "'" + path.string() + "'"; }
 
 // ffmpeg's decode of a file as interleaved doubles.

@@ -15,17 +15,6 @@ namespace {
 
 using namespace e2e;
 
-std::string Capture(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-    pclose(pipe);
-    return out;
-}
-
 std::vector<uint8_t> Interleave(const dsdtools::DsdStream& s) {
     const size_t perChannel = s.channels[0].size();
     std::vector<uint8_t> out(perChannel * s.channels.size());

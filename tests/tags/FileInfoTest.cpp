@@ -25,18 +25,8 @@ const std::string kOracle = std::string(DSD_SOURCE_DIR) + "/tests/tags/id3_oracl
 
 bool HaveMutagen() { return e2e::RunCommand("/usr/bin/python3 -c 'import mutagen' 2>/dev/null") == 0; }
 
-std::string Capture(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-    return pclose(pipe) == 0 ? out : "";
-}
-
 json Dump(const fs::path& path) {
-    const std::string text = Capture("/usr/bin/python3 " + kOracle + " dump " + e2e::Quote(path));
+    const std::string text = e2e::Capture("/usr/bin/python3 " + kOracle + " dump " + e2e::Quote(path));
     return text.empty() ? json() : json::parse(text);
 }
 
@@ -349,7 +339,7 @@ TEST_F(FileInfoTest, DsdhostTagsEditsAndFailures) {
     const fs::path path = NewDsf("host.dsf");
     const std::string host = e2e::Bin("dsdhost") + " tags ";
     ASSERT_EQ(e2e::RunCommand(host + e2e::Quote(path) + " --set 'Name=From host' --set 'Artist=A;B' >/dev/null"), 0);
-    const std::string listing = Capture(host + e2e::Quote(path));
+    const std::string listing = e2e::Capture(host + e2e::Quote(path));
     EXPECT_NE(listing.find("Name: From host\nArtist: A;B\n"), std::string::npos) << listing;
     const Bytes before = e2e::ReadBytes(path);
     const std::pair<std::string, std::string> failures[] = {
@@ -358,7 +348,7 @@ TEST_F(FileInfoTest, DsdhostTagsEditsAndFailures) {
         {e2e::Quote(fs::path(DSD_TESTDATA_DIR) / "empty10ms.dff") + " --set Name=x", "empty10ms.dff"},
     };
     for (const auto& [arguments, reason] : failures) {
-        const std::string message = Capture("( " + host + arguments + " 2>&1 >/dev/null; true )");
+        const std::string message = e2e::Capture("( " + host + arguments + " 2>&1 >/dev/null; true )");
         EXPECT_NE(message.find(reason), std::string::npos) << arguments << ": " << message;
         EXPECT_NE(e2e::RunCommand(host + arguments + " >/dev/null 2>&1"), 0) << arguments;
     }

@@ -9,16 +9,7 @@
 
 namespace dsdtest {
 
-std::string RunCommand(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-    return out;
-}
+std::string RunCommand(const std::string& command) { return e2e::Capture(command); }
 
 bool HaveFfmpeg() {
     static const bool have = RunCommand("ffmpeg -version 2>/dev/null").find("ffmpeg") != std::string::npos;
