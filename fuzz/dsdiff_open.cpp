@@ -84,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Framing: 0 the bytes are the file; 1 a plain file around them; 2 a DST file.
     const int framing = (control[2] >> 5) & 3;
     const uint16_t channels = static_cast<uint16_t>(1 + control[1] % (framing == 2 ? 2 : 6));
-    const uint32_t rate = (control[0] & 0x40) ? 5644800 : 2822400;
+    // DST-coded payloads keep to DSD64: a DSD128 frame costs twice as much.
+    const uint32_t rate = (control[0] & 0x40) && framing != 2 ? 5644800 : 2822400;
     std::vector<uint8_t> bytes =
         framing == 0 || framing == 3 ? payload : WrapPayload(payload, framing == 2, channels, rate);
 
