@@ -169,6 +169,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t t = 0; t < std::min<size_t>(iso.TrackCount(), dst ? 1 : 8); ++t) {
         if (!iso.SelectTrack(&reader, t)) continue;
         const CSacdIso::CTrack& track = iso.CurrentTrack();
+        // A DST frame costs milliseconds to decode: raw images read DST-coded
+        // tracks in one run of four (as the mapped form keeps them in one of eight).
+        if (raw && (c[0] & 0x0C) != 0x0C && iso.TrackIsDst(&reader)) continue;
         for (int i = 0; i < (dst ? 1 : 2); ++i) {
             if (!iso.ReadAudio(&reader, request, out)) break;
             if (static_cast<int64_t>(out.Size()) > request) __builtin_trap();
