@@ -33,8 +33,11 @@ size_t CDsdWindowContainer::ReadAhead(uint8_t* destination, size_t count) {
     }
     const int64_t windowLeft = std::max<int64_t>(dataStart_ + dataLength_ - position, 0);
     const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kReadAhead), windowLeft));
-    if (ahead_.size() < kReadAhead) ahead_.resize(kReadAhead);
-    aheadEnd_ = ReadAll(reader_, ahead_.data(), std::max(want, rest));
+    // The buffer grows to what the window can fill: a short file does not
+    // allocate (and zero) the whole read-ahead on every open.
+    const size_t fill = std::max(want, rest);
+    if (ahead_.size() < fill) ahead_.resize(fill);
+    aheadEnd_ = ReadAll(reader_, ahead_.data(), fill);
     aheadUsed_ = std::min(rest, aheadEnd_);
     aheadReaderAt_ = reader_->GetPosition();
     if (aheadUsed_ > 0) std::memcpy(destination + done, ahead_.data(), aheadUsed_);

@@ -84,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Framing: 0 the bytes are the file; 1 a plain file around them; 2 a DST file.
     const int framing = (control[2] >> 5) & 3;
     const uint16_t channels = static_cast<uint16_t>(1 + control[1] % (framing == 2 ? 2 : 6));
-    const uint32_t rate = (control[0] & 0x40) ? 5644800 : 2822400;
+    // DST-coded payloads keep to DSD64: a DSD128 frame costs twice as much.
+    const uint32_t rate = (control[0] & 0x40) && framing != 2 ? 5644800 : 2822400;
     std::vector<uint8_t> bytes =
         framing == 0 || framing == 3 ? payload : WrapPayload(payload, framing == 2, channels, rate);
 
@@ -99,6 +100,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CDsdOpenOptions options;
         options.dstThreads = 1;
         if (!file.Open(new FuzzReader(bytes, piece), 1, mode, 0, name, options)) return 0;
+        // A DST frame of two or more channels costs milliseconds to decode:
+        // such files are read in one run of four (the others end at the open).
+        static constexpr uint8_t kFrameId[] = {'D', 'S', 'T', 'F'};
+        const bool dstFrames = std::search(bytes.begin(), bytes.end(), kFrameId, kFrameId + 4) != bytes.end();
+        if (dstFrames && file.SourceFormat().Channels() > 1 && fuzz::InputHash(data, size) % 4 != 0) return 0;
         const CAudioFormat& out = file.OutputFormat();
         const size_t frameBytes = out.BlockAlign() ? out.BlockAlign() : 1;
         // Exactly what the caller asked for, so that any overrun is caught.

@@ -1,6 +1,6 @@
 // DecodeFrame on arbitrary bytes: the first byte picks the channel count
-// (1..6) and the frame size; the rest, up to the largest frame of that
-// layout, is the frame. Nothing may be read or written outside the buffers,
+// (1..6, bits 0-2) and the frame size (bits 3-5); the rest, up to the
+// largest frame of that layout, is the frame. Nothing may be read or written outside the buffers,
 // and a failure must leave 0x55 silence.
 //
 // The decoder works the same for any frame size, and its cost grows with the
@@ -41,7 +41,10 @@ Slot& Get(int32_t channels, int32_t rateIndex) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    const int32_t rateIndex = ((data[0] >> 3) & 3) % 3;
+    // Bits 3-5 pick the frame size: 2 the DSD64 size (one value in eight: it
+    // costs 32 times the smallest), odd values 352800, the others 88200.
+    const uint32_t sizeBits = (data[0] >> 3) & 7;
+    const int32_t rateIndex = sizeBits == 2 ? 2 : static_cast<int32_t>(sizeBits & 1);
     const int32_t channels = 1 + (data[0] & 7) % (rateIndex == 2 ? 2 : kDstMaxChannels);
     Slot& slot = Get(channels, rateIndex);
     const size_t frameBytes = static_cast<size_t>(slot.state->bytesPerFrame);
