@@ -64,16 +64,15 @@ void BuildFilter(const int16_t* coef, int32_t order, int16_t* lut) {
     }
 }
 
-// Entry of a probability table for every prediction value P, clamped to
-// -kDstProbLutSize / 2 … kDstProbLutSize / 2 - 1 (beyond that |P| >> 3 is past
-// the table's end anyway): the probability in bits 0 … 7 and the sign of P in
-// bit 8, so one load gives both.
-void BuildProbLut(const int32_t* table, uint16_t* lut) {
+// The probability for every prediction value P from -kDstProbLutSize / 2 to
+// kDstProbLutSize / 2 - 1 (entry P + kDstProbLutSize / 2); beyond that range
+// |P| >> 3 is past the table's end anyway.
+void BuildProbLut(const int32_t* table, uint8_t* lut) {
     for (int32_t i = 0; i < kDstProbLutSize; ++i) {
         const int32_t P = i - kDstProbLutSize / 2;
         int32_t j = (P < 0 ? -P : P) >> 3;
         j = j < kDstMaxTableLength - 1 ? j : kDstMaxTableLength - 1;
-        lut[i] = static_cast<uint16_t>(table[j] | (P < 0 ? 0x100 : 0));
+        lut[i] = static_cast<uint8_t>(table[j]);
     }
 }
 
@@ -148,18 +147,24 @@ struct Coder {
         const uint32_t a = ((A >> 8) | ((A >> 7) & 1)) * p;
         const uint32_t h = A - a;
         const uint64_t H = static_cast<uint64_t>(h) << 52;
-        uint32_t bit, x;
+        uint32_t bit;
+        int32_t shift;
+        // A branch: the processor runs ahead on the predicted outcome, which
+        // is right as often as the model predicts well; a select would put
+        // the comparison on the path of every symbol.
         if (W >= H) {
+            // The less probable part a (p is at most 1/2): 8 ≤ a < 2048,
+            // | 1 spares the count a zero check.
             W -= H;
-            x = a;
+            shift = std::countl_zero(a | 1u) - 20;
+            A = a << shift;
             bit = 0;
         } else {
-            x = h;
+            // The more probable part h: 1024 ≤ h < 4096, one bit at most.
+            shift = static_cast<int32_t>((h >> 11) ^ 1u);
+            A = h << shift;
             bit = 1;
         }
-        // | 1: x is at least 8, and the count then needs no zero check.
-        const int32_t shift = std::countl_zero(x | 1u) - 20;
-        A = x << shift;
         W <<= shift;
         low -= shift;
         if (low < 8) [[unlikely]] {
@@ -180,7 +185,7 @@ struct Channel {
     uint64_t lo, hi;             // history at the byte start: bit j is s(n0 - 1 - j)
     const int16_t* phase;        // phase tables of the filter in force
     const int16_t* cur;          // its current-byte table
-    const uint16_t* prob;        // probability lookup in force, at P = 0
+    const uint8_t* prob;         // probability lookup in force
     int32_t half;                // bits decoded with probability 128
     alignas(16) int16_t old[8];  // per phase: the taps on bits before the byte
 };
@@ -189,16 +194,23 @@ struct Channel {
 // taps that reach back more than eight bits before the byte's start.
 template <int32_t G>
 inline __m128i OlderBytes(const int16_t* t, uint64_t lo, uint64_t hi) {
-    __m128i sum = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + (256 + ((lo >> 8) & 0xFF)) * 8));
-    for (int32_t g = 2; g < 8; ++g) {
-        sum = _mm_add_epi16(
-            sum, _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + (g * 256 + ((lo >> (8 * g)) & 0xFF)) * 8)));
-    }
+    static_assert(std::endian::native == std::endian::little);
+    uint8_t b[16];  // b[g]: byte g of lo:hi
+    std::memcpy(b, &lo, 8);
+    std::memcpy(b + 8, &hi, 8);
+    auto entry = [&](int32_t g) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + (g * 256 + b[g]) * 8));
+    };
+    __m128i sum = _mm_add_epi16(entry(1), entry(2));
+    sum = _mm_add_epi16(sum, _mm_add_epi16(entry(3), entry(4)));
+    sum = _mm_add_epi16(sum, _mm_add_epi16(entry(5), entry(6)));
+    sum = _mm_add_epi16(sum, entry(7));
     if constexpr (G > 8) {
-        for (int32_t g = 0; g < 8; ++g) {
-            sum = _mm_add_epi16(sum, _mm_loadu_si128(reinterpret_cast<const __m128i*>(
-                                         t + ((8 + g) * 256 + ((hi >> (8 * g)) & 0xFF)) * 8)));
-        }
+        __m128i more = _mm_add_epi16(entry(8), entry(9));
+        more = _mm_add_epi16(more, _mm_add_epi16(entry(10), entry(11)));
+        more = _mm_add_epi16(more, _mm_add_epi16(entry(12), entry(13)));
+        more = _mm_add_epi16(more, _mm_add_epi16(entry(14), entry(15)));
+        sum = _mm_add_epi16(sum, more);
     }
     return sum;
 }
@@ -228,12 +240,17 @@ inline void StartByte(Channel& ch, __m128i older) {
     _mm_store_si128(reinterpret_cast<__m128i*>(ch.old), sum);
 }
 
-// The prediction value P as int16, clamped to the probability lookup's range.
-inline int32_t LutIndex(int32_t P) {
-    int32_t v = static_cast<int16_t>(P);
-    v = v < -kDstProbLutSize / 2 ? -kDstProbLutSize / 2 : v;
-    return v > kDstProbLutSize / 2 - 1 ? kDstProbLutSize / 2 - 1 : v;
+// The probability lookup's entry for prediction value P (taken as int16).
+// Values below the range wrap to the top entry, which holds the same
+// probability as the bottom one: only the sign differs, and it is taken
+// from P itself.
+inline uint32_t LutIndex(int32_t P) {
+    const uint32_t i = static_cast<uint32_t>(static_cast<int16_t>(P) + kDstProbLutSize / 2);
+    return i < kDstProbLutSize - 1 ? i : kDstProbLutSize - 1;
 }
+
+// 1 when P (taken as int16) is negative.
+inline uint32_t SignOf(int32_t P) { return static_cast<uint32_t>(static_cast<int16_t>(P)) >> 31; }
 
 // Bit q of the current byte of one channel, h its state, r its previous
 // bit and acc 1 followed by the byte's bits before the previous one. At
@@ -243,21 +260,24 @@ inline int32_t LutIndex(int32_t P) {
 template <int32_t q, bool Warm, bool Single>
 inline __attribute__((always_inline)) void DecodeBit(Coder& coder, const FrameWords& words, const Channel& h,
                                                      uint32_t& r, uint32_t& acc, int32_t n0) {
-    uint32_t e;
+    uint32_t p, sign;
     if constexpr (Single) {
         acc = q == 0 ? 1u : (acc << 1) | r;
-        e = h.prob[LutIndex(h.old[q] + h.cur[q == 0 ? 0 : acc])];
+        const int32_t P = h.old[q] + h.cur[q == 0 ? 0 : acc];
+        p = h.prob[LutIndex(P)];
+        sign = SignOf(P);
     } else {
-        const uint32_t e0 = h.prob[LutIndex(h.old[q] + h.cur[acc << 1])];
-        const uint32_t e1 = h.prob[LutIndex(h.old[q] + h.cur[(acc << 1) | 1])];
-        e = r ? e1 : e0;
+        const int32_t P0 = h.old[q] + h.cur[acc << 1];
+        const int32_t P1 = h.old[q] + h.cur[(acc << 1) | 1];
+        const uint32_t p0 = h.prob[LutIndex(P0)], p1 = h.prob[LutIndex(P1)];
+        p = r ? p1 : p0;
+        sign = r ? SignOf(P1) : SignOf(P0);
         acc = q == 0 ? 1u : (acc << 1) | r;
     }
-    uint32_t p = e & 0xFF;
     if constexpr (Warm) {
         if (n0 + q < h.half) p = 128;
     }
-    r = coder.Decode(p, words) ^ (e >> 8);
+    r = coder.Decode(p, words) ^ sign;
 }
 
 // All channels' bits of one byte in the coded order: bit by bit, each bit
@@ -326,7 +346,7 @@ int32_t DecodeBitsFor(DstFrameDecoder* s, const uint8_t* input, uint8_t* output)
             const int16_t* lut = s->filterLut + s->filterSeg.tableNumber[c][fSeg[c]] * kDstFilterLutStride;
             ch[c].phase = lut;
             ch[c].cur = lut + kDstPhaseTable;
-            ch[c].prob = s->probLut + s->tableSeg.tableNumber[c][tSeg[c]] * kDstProbLutSize + kDstProbLutSize / 2;
+            ch[c].prob = s->probLut + s->tableSeg.tableNumber[c][tSeg[c]] * kDstProbLutSize;
             end = fEnd[c] < end ? fEnd[c] : end;
             end = tEnd[c] < end ? tEnd[c] : end;
             older[c] = OlderBytes<G>(ch[c].phase, ch[c].lo, ch[c].hi);

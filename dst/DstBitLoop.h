@@ -13,7 +13,7 @@
 inline constexpr int32_t kDstPhaseTable = kDstFilterGroups * 256 * 8;
 inline constexpr int32_t kDstFilterLutStride = kDstPhaseTable + 256;
 
-// uint16 entries per probability table in DstFrameDecoder::probLut.
+// Entries per probability table in DstFrameDecoder::probLut.
 inline constexpr int32_t kDstProbLutSize = 1024;
 
 // Builds the lookup tables of the frame's filters from their coefficients.

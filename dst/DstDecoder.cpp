@@ -416,7 +416,7 @@ int32_t Init(DstFrameDecoder* s, int32_t channels, int32_t sampleRate) {
     s->probTables = static_cast<int32_t*>(
         std::calloc(static_cast<size_t>(s->maxTables) * kDstMaxTableLength, sizeof(int32_t)));
     s->probLut =
-        static_cast<uint16_t*>(std::calloc(static_cast<size_t>(s->maxTables) * kDstProbLutSize, sizeof(uint16_t)));
+        static_cast<uint8_t*>(std::calloc(static_cast<size_t>(s->maxTables) * kDstProbLutSize, sizeof(uint8_t)));
     DstCodedTableParams* params[2] = {&s->filterParams, &s->tableParams};
     bool ok = s->filterCoef && s->filterLut && s->probTables && s->probLut;
     for (DstCodedTableParams* p : params) {

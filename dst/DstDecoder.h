@@ -109,7 +109,7 @@ struct DstFrameDecoder {
     DstCodedTableParams tableParams;
 
     int32_t* probTables;  // maxTables × 64; entries past a table's length repeat its last entry
-    uint16_t* probLut;    // maxTables × kDstProbLutSize (dst/DstBitLoop.h)
+    uint8_t* probLut;     // maxTables × kDstProbLutSize (dst/DstBitLoop.h)
     int16_t* filterLut;   // maxFilters × kDstFilterLutStride (dst/DstBitLoop.h)
 
     // Arithmetic-coded part: its first bit within the frame and its length.
