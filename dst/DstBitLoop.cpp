@@ -182,7 +182,7 @@ int64_t SegmentEnd(const DstSegmentation& seg, int32_t c, int32_t sg, int64_t st
 }
 
 struct Channel {
-    uint64_t lo, hi;             // history at the byte start: bit j is s(n0 - 1 - j)
+    uint32_t last;               // the byte before the current one (history bits 0 … 7)
     const int16_t* phase;        // phase tables of the filter in force
     const int16_t* cur;          // its current-byte table
     const uint8_t* prob;         // probability lookup in force
@@ -190,16 +190,13 @@ struct Channel {
     alignas(16) int16_t old[8];  // per phase: the taps on bits before the byte
 };
 
-// Sum over history bytes 1 … G - 1 (group g reads byte g of lo:hi): the
-// taps that reach back more than eight bits before the byte's start.
+// Sum over history groups 1 … G - 1, the taps that reach back more than
+// eight bits before the byte's start; group g is the byte b[-g], b pointing
+// at the byte just before the byte's start (group 0).
 template <int32_t G>
-inline __m128i OlderBytes(const int16_t* t, uint64_t lo, uint64_t hi) {
-    static_assert(std::endian::native == std::endian::little);
-    uint8_t b[16];  // b[g]: byte g of lo:hi
-    std::memcpy(b, &lo, 8);
-    std::memcpy(b + 8, &hi, 8);
+inline __m128i OlderBytes(const int16_t* t, const uint8_t* b) {
     auto entry = [&](int32_t g) {
-        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + (g * 256 + b[g]) * 8));
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + (g * 256 + b[-g]) * 8));
     };
     __m128i sum = _mm_add_epi16(entry(1), entry(2));
     sum = _mm_add_epi16(sum, _mm_add_epi16(entry(3), entry(4)));
@@ -215,14 +212,6 @@ inline __m128i OlderBytes(const int16_t* t, uint64_t lo, uint64_t hi) {
     return sum;
 }
 
-// The older bytes' sum for the byte after the current one: the history then
-// is the current one shifted by a byte, and its byte 0 (not yet decoded) is
-// not read.
-template <int32_t G>
-inline __m128i OlderBytesOfNext(const Channel& ch) {
-    return OlderBytes<G>(ch.phase, ch.lo << 8, (ch.hi << 8) | (ch.lo >> 56));
-}
-
 // Sets old[] for the byte starting now from the older bytes' sum (found a
 // byte ahead, so that its table loads overlap the previous byte's decoding)
 // and the byte just decoded.
@@ -230,7 +219,7 @@ inline void StartByte(Channel& ch, __m128i older) {
     // Bit 0 of the history (the bit just decoded) enters as -coef and is
     // corrected below, so the load need not wait for it.
     const int16_t* t = ch.phase;
-    const uint64_t l = ch.lo;
+    const uint32_t l = ch.last;
     __m128i sum = _mm_add_epi16(older, _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 8 * (l & 0xFE))));
     // Lanes of entry 1 minus entry 0 of group 0: twice the taps on bit 0.
     const __m128i one = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 8)),
@@ -303,6 +292,12 @@ int32_t DecodeBitsFor(DstFrameDecoder* s, const uint8_t* input, uint8_t* output)
     uint32_t r[C];
     uint32_t acc[C];
     __m128i older[C];
+    // Decoded bytes per channel after 16 bytes of the start history 0xAA.
+    uint8_t* hist[C];
+    for (int32_t c = 0; c < C; ++c) {
+        hist[c] = s->history + static_cast<size_t>(c) * (kDstFilterGroups + s->bytesPerChannel) + kDstFilterGroups;
+        std::memset(hist[c] - kDstFilterGroups, 0xAA, kDstFilterGroups);
+    }
     words.Init(input, s->frameBytes);
     // The first arithmetic bit is not used; V is the 12 bits after it.
     coder.Start(words, s->arithStart + 1);
@@ -321,7 +316,7 @@ int32_t DecodeBitsFor(DstFrameDecoder* s, const uint8_t* input, uint8_t* output)
     int64_t fEnd[C], tEnd[C];
     int32_t warm = 0;
     for (int32_t c = 0; c < C; ++c) {
-        ch[c].lo = ch[c].hi = 0xAAAAAAAAAAAAAAAAull;
+        ch[c].last = 0xAA;
         ch[c].half = s->halfProb[c] ? s->halfProbBits[c] : 0;
         warm = ch[c].half > warm ? ch[c].half : warm;
         fSeg[c] = tSeg[c] = 0;
@@ -349,13 +344,14 @@ int32_t DecodeBitsFor(DstFrameDecoder* s, const uint8_t* input, uint8_t* output)
             ch[c].prob = s->probLut + s->tableSeg.tableNumber[c][tSeg[c]] * kDstProbLutSize;
             end = fEnd[c] < end ? fEnd[c] : end;
             end = tEnd[c] < end ? tEnd[c] : end;
-            older[c] = OlderBytes<G>(ch[c].phase, ch[c].lo, ch[c].hi);
+            older[c] = OlderBytes<G>(ch[c].phase, hist[c] + (n >> 3) - 1);
         }
         for (; n < end; n += 8) {
             for (int32_t c = 0; c < C; ++c) {
                 StartByte(ch[c], older[c]);
-                older[c] = OlderBytesOfNext<G>(ch[c]);
-                r[c] = static_cast<uint32_t>(ch[c].lo & 1);
+                // The next byte's older groups are this byte's history.
+                older[c] = OlderBytes<G>(ch[c].phase, hist[c] + (n >> 3));
+                r[c] = ch[c].last & 1;
                 acc[c] = 0;
             }
             if (n < warm) [[unlikely]] {
@@ -367,8 +363,8 @@ int32_t DecodeBitsFor(DstFrameDecoder* s, const uint8_t* input, uint8_t* output)
             for (int32_t c = 0; c < C; ++c) {
                 const auto b = static_cast<uint8_t>((acc[c] << 1) | r[c]);
                 o[c] = b;
-                ch[c].hi = (ch[c].hi << 8) | (ch[c].lo >> 56);
-                ch[c].lo = (ch[c].lo << 8) | b;
+                hist[c][n >> 3] = b;
+                ch[c].last = b;
             }
         }
     }
