@@ -16,9 +16,17 @@
 // tables hold these eight lanes per history byte value, so one 16-byte load
 // and one vector add per history byte serve the whole byte. The taps that see
 // bits of the current byte (k <= q) come from one table indexed by the bits
-// decoded so far. Within a byte the previous bit only flips the sign of one
-// term, so both candidate probabilities are looked up before that bit is
-// known and chosen without a branch when it is.
+// decoded so far. The sums over the older bytes (all but the latest) are
+// found a byte ahead, so their table loads overlap the decoding of the
+// previous byte.
+//
+// Where the time goes: the arithmetic decoder is one serial chain (each
+// symbol needs the range left by the one before), so everything else is
+// kept off it. With two or more channels the other channels' symbols lie
+// between two bits of one channel, so that channel's probability is looked
+// up once its previous bit is known; with one channel the previous bit only
+// flips the sign of one term, and both candidate probabilities are looked
+// up before it is known and chosen by a select.
 
 namespace {
 
@@ -244,8 +252,8 @@ inline uint32_t SignOf(int32_t P) { return static_cast<uint32_t>(static_cast<int
 // Bit q of the current byte of one channel, h its state, r its previous
 // bit and acc 1 followed by the byte's bits before the previous one. At
 // phase 0 old[0] already holds the previous bit (acc is 0 and both
-// candidates are equal). Both candidate probabilities are looked up before
-// the previous bit is known.
+// candidates are equal). Single: one lookup after the previous bit is known
+// (several channels); otherwise both candidates before it (one channel).
 template <int32_t q, bool Warm, bool Single>
 inline __attribute__((always_inline)) void DecodeBit(Coder& coder, const FrameWords& words, const Channel& h,
                                                      uint32_t& r, uint32_t& acc, int32_t n0) {
