@@ -95,6 +95,10 @@ void DecodeFrames(benchmark::State& state, int32_t channels, uint32_t rate, int3
     state.SetItemsProcessed(state.iterations());
     state.counters["realtime_x"] =
         benchmark::Counter(static_cast<double>(state.iterations()) / 75.0, benchmark::Counter::kIsRate);
+    // CPU seconds per decoded bit (all channels); times the clock rate this
+    // is the cycles per bit.
+    state.counters["s_per_bit"] = benchmark::Counter(static_cast<double>(state.iterations()) * 8.0 * static_cast<double>(out.size()),
+                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["ratio"] = static_cast<double>(out.size() * frames.size()) / static_cast<double>(coded);
     Release(decoder.get());
 }

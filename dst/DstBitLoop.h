@@ -13,6 +13,9 @@
 inline constexpr int32_t kDstPhaseTable = kDstFilterGroups * 256 * 8;
 inline constexpr int32_t kDstFilterLutStride = kDstPhaseTable + 256;
 
+// Entries per probability table in DstFrameDecoder::probLut.
+inline constexpr int32_t kDstProbLutSize = 1024;
+
 // Builds the lookup tables of the frame's filters from their coefficients.
 void DstBuildFilterTables(DstFrameDecoder* s);
 

@@ -415,8 +415,12 @@ int32_t Init(DstFrameDecoder* s, int32_t channels, int32_t sampleRate) {
         std::calloc(static_cast<size_t>(s->maxFilters) * kDstFilterLutStride, sizeof(int16_t)));
     s->probTables = static_cast<int32_t*>(
         std::calloc(static_cast<size_t>(s->maxTables) * kDstMaxTableLength, sizeof(int32_t)));
+    s->probLut =
+        static_cast<uint8_t*>(std::calloc(static_cast<size_t>(s->maxTables) * kDstProbLutSize, sizeof(uint8_t)));
     DstCodedTableParams* params[2] = {&s->filterParams, &s->tableParams};
-    bool ok = s->filterCoef && s->filterLut && s->probTables;
+    s->history = static_cast<uint8_t*>(
+        std::calloc(static_cast<size_t>(channels) * (kDstFilterGroups + static_cast<size_t>(F)), sizeof(uint8_t)));
+    bool ok = s->filterCoef && s->filterLut && s->probTables && s->probLut && s->history;
     for (DstCodedTableParams* p : params) {
         p->coded = static_cast<int32_t*>(std::calloc(static_cast<size_t>(s->maxTables), sizeof(int32_t)));
         p->method = static_cast<int32_t*>(std::calloc(static_cast<size_t>(s->maxTables), sizeof(int32_t)));
@@ -462,6 +466,8 @@ void Release(DstFrameDecoder* s) {
     std::free(s->filterCoef);
     std::free(s->filterLut);
     std::free(s->probTables);
+    std::free(s->probLut);
+    std::free(s->history);
     DstCodedTableParams* params[2] = {&s->filterParams, &s->tableParams};
     for (DstCodedTableParams* p : params) {
         std::free(p->coded);
@@ -472,5 +478,7 @@ void Release(DstFrameDecoder* s) {
     s->filterCoef = nullptr;
     s->filterLut = nullptr;
     s->probTables = nullptr;
+    s->probLut = nullptr;
+    s->history = nullptr;
     s->ready = 0;
 }

@@ -109,6 +109,8 @@ struct DstFrameDecoder {
     DstCodedTableParams tableParams;
 
     int32_t* probTables;  // maxTables × 64; entries past a table's length repeat its last entry
+    uint8_t* probLut;     // maxTables × kDstProbLutSize (dst/DstBitLoop.h)
+    uint8_t* history;     // per channel kDstFilterGroups + F bytes: the start history, then the decoded bytes
     int16_t* filterLut;   // maxFilters × kDstFilterLutStride (dst/DstBitLoop.h)
 
     // Arithmetic-coded part: its first bit within the frame and its length.

@@ -165,3 +165,27 @@ TEST(DstDecoder, ArithmeticDataRules) {
     EXPECT_EQ(d.Decode(frame, out), 0);  // the state stays usable
     EXPECT_TRUE(std::equal(out.begin(), out.end(), input.begin()));
 }
+
+TEST(DstDecoder, BitsPastTheFrameEndReadAsZero) {
+    // The coder reads whole words near the frame's end: a frame cut short
+    // must decode exactly as the same bytes followed by real zero bytes
+    // (padded back to the full size, so the coder reads no further than the
+    // frame holds and no underrun is reported).
+    const std::vector<uint8_t> input = MakeSignal(2, kRate, 1);
+    dsdtools::DstEncoderOptions o;
+    o.uncoded = 0;
+    dsdtools::DstEncoder enc(2, kRate, o);
+    const std::vector<uint8_t> frame = enc.EncodeFrame(input.data());
+    Decoder d(2, kRate);
+    for (size_t cut : {1, 3, 7, 8, 9, 15, 17}) {
+        SCOPED_TRACE(cut);
+        std::vector<uint8_t> shortFrame(frame.begin(), frame.end() - static_cast<std::ptrdiff_t>(cut));
+        std::vector<uint8_t> padded = shortFrame;
+        padded.resize(frame.size(), 0);
+        std::vector<uint8_t> a, b;
+        ASSERT_EQ(d.Decode(shortFrame, a), 0);
+        ASSERT_EQ(d.Decode(padded, b), 0);
+        EXPECT_EQ(a, b);
+        EXPECT_NE(a, input);
+    }
+}
