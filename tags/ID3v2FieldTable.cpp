@@ -168,8 +168,15 @@ const ID3v2RowIndex& CID3v2Tag::BuiltInIndex() {
 // Names usually arrive spelled as in the table: an exact lookup first, the
 // case-folding one only when that misses.
 const std::vector<size_t>* CID3v2Tag::BuiltInPositions(KwStringView name) {
-    static const std::unordered_map<KwStringView, const std::vector<size_t>*> exact = [] {
-        std::unordered_map<KwStringView, const std::vector<size_t>*> out;
+    struct UnitHash {
+        size_t operator()(KwStringView s) const {
+            size_t h = s.size();
+            for (KwChar c : s) h = h * 31 + static_cast<uint16_t>(c);
+            return h;
+        }
+    };
+    static const std::unordered_map<KwStringView, const std::vector<size_t>*, UnitHash> exact = [] {
+        std::unordered_map<KwStringView, const std::vector<size_t>*, UnitHash> out;
         for (const auto& [key, positions] : BuiltInIndex()) out[KwStringView(key)] = &positions;
         return out;
     }();
@@ -193,27 +200,40 @@ void CID3v2Tag::AddRow(std::string_view frameId, KwStringView name, KwStringView
     it->second.push_back(RowCount() - 1);
 }
 
+CID3v2Tag::RowList CID3v2Tag::RowsOf(KwStringView name) const {
+    RowList rows;
+    rows.builtIn = BuiltInPositions(name);
+    if (!addedIndex_.empty()) {
+        const auto added = addedIndex_.find(name);
+        if (added != addedIndex_.end()) rows.added = &added->second;
+    }
+    return rows;
+}
+
+bool CID3v2Tag::AnyRow(const RowList& rows, uint32_t mask) const {
+    for (size_t k = 0; k < rows.Size(); ++k)
+        if (Row(rows[k]).flags & mask) return true;
+    return false;
+}
+
+bool CID3v2Tag::CreateRows(KwStringView name) {
+    if (KwEqualsNoCase(name, KW_T("Year"))) return false;
+    AddRow("TXXX", name, name, kFieldWrite23 | kFieldWrite24);
+    AddRow("COMM", name, kQuillbox + KwString(name), 0);
+    return true;
+}
+
 const CID3v2Field* CID3v2Tag::NextRow(KwStringView name, size_t& cursor, bool create, uint32_t mask) {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        // The name's rows: built-in positions first, then added ones.
-        const std::vector<size_t>* a = BuiltInPositions(name);
-        const std::vector<size_t>* b = nullptr;
-        if (!addedIndex_.empty()) {
-            const auto added = addedIndex_.find(name);
-            if (added != addedIndex_.end()) b = &added->second;
-        }
-        const size_t na = a ? a->size() : 0;
-        const size_t total = na + (b ? b->size() : 0);
-        for (size_t k = cursor; k < total; ++k) {
-            const CID3v2Field& row = Row(k < na ? (*a)[k] : (*b)[k - na]);
+        const RowList rows = RowsOf(name);
+        for (size_t k = cursor; k < rows.Size(); ++k) {
+            const CID3v2Field& row = Row(rows[k]);
             if (row.flags & mask) {
                 cursor = k + 1;
                 return &row;
             }
         }
-        if (cursor != 0 || !create || KwEqualsNoCase(name, KW_T("Year"))) return nullptr;
-        AddRow("TXXX", name, name, kFieldWrite23 | kFieldWrite24);
-        AddRow("COMM", name, kQuillbox + KwString(name), 0);
+        if (cursor != 0 || !create || !CreateRows(name)) return nullptr;
         create = false;
     }
     return nullptr;
