@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <thread>
+#include <unordered_map>
 
 #include "support/KwBase64.h"
 #include "support/KwDllString.h"
@@ -39,6 +40,13 @@ const char* MapId22(const uint8_t* p) {
     for (const auto& m : kMap)
         if (std::memcmp(p, m[0], 3) == 0) return m[1];
     return nullptr;
+}
+
+// A frame ID as one number, for lookups.
+uint32_t IdKey(const char* id) {
+    uint32_t key;
+    std::memcpy(&key, id, 4);
+    return key;
 }
 
 KwString Ascii(const char* s) {
@@ -343,12 +351,23 @@ KwString CID3v2Tag::FrameDisplayText(size_t position) {
     KwString name;
     if (const KwString* description = frame.fields.Find(KW_T("Description"))) name = *description;
     if (name.empty()) {
-        for (size_t i = 0; i < RowCount(); ++i)
-            if (const CID3v2Field& row = Row(i);
-                std::memcmp(row.frameId, frame.id, 4) == 0 && row.description.empty()) {
-                name = row.name;
-                break;
-            }
+        // The first row of the frame's ID without a description names it.
+        static const std::unordered_map<uint32_t, size_t> builtIn = [] {
+            std::unordered_map<uint32_t, size_t> out;
+            for (size_t i = kID3BuiltInRows; i-- > 0;)
+                if (BuiltInRows()[i].description.empty()) out[IdKey(BuiltInRows()[i].frameId)] = i;
+            return out;
+        }();
+        if (const auto it = builtIn.find(IdKey(frame.id)); it != builtIn.end()) {
+            name = Row(it->second).name;
+        } else {
+            for (size_t i = kID3BuiltInRows; i < RowCount(); ++i)
+                if (const CID3v2Field& row = Row(i);
+                    std::memcmp(row.frameId, frame.id, 4) == 0 && row.description.empty()) {
+                    name = row.name;
+                    break;
+                }
+        }
     }
     if (name.starts_with(KW_T("Quillbox: "))) name.erase(0, 10);
     if (name.size() >= 21) name = name.substr(0, 18) + KW_T("..");
@@ -365,8 +384,10 @@ KwString CID3v2Tag::FrameDisplayText(size_t position) {
     } else {
         value = Translate(KW_T("<unknown data type>"));
     }
-    ReplaceAll(value, KW_T("\r\n"), KW_T("\\n"));
-    ReplaceAll(value, KW_T("\n"), KW_T("\\n"));
+    if (value.find(KW_T('\n')) != KwString::npos) {
+        ReplaceAll(value, KW_T("\r\n"), KW_T("\\n"));
+        ReplaceAll(value, KW_T("\n"), KW_T("\\n"));
+    }
     KwString line(frame.id, frame.id + 4);
     if (!name.empty()) {
         line += KW_T(" (");

@@ -160,6 +160,7 @@ private:
     const CID3v2Field* builtIn_;  // BuiltInRows(), looked up once
     std::deque<CID3v2Field> added_;  // rows added at run time (stable addresses)
     ID3v2RowIndex addedIndex_;       // name -> positions of added rows
+    uint64_t addedLengths_ = 0;      // bit (length % 64) set for each added name
     bool valid_ = false;
     std::vector<uint8_t> raw_;
     uint8_t header_[10] = {};

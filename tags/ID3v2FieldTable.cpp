@@ -167,20 +167,47 @@ const ID3v2RowIndex& CID3v2Tag::BuiltInIndex() {
 
 // Names usually arrive spelled as in the table: an exact lookup first, the
 // case-folding one only when that misses.
-const std::vector<size_t>* CID3v2Tag::BuiltInPositions(KwStringView name) {
-    struct UnitHash {
-        size_t operator()(KwStringView s) const {
-            size_t h = s.size();
-            for (KwChar c : s) h = h * 31 + static_cast<uint16_t>(c);
-            return h;
+namespace {
+
+// Open-addressing table of the built-in names as spelled in the table.
+class ExactNames {
+public:
+    explicit ExactNames(const ID3v2RowIndex& index) {
+        for (const auto& [key, positions] : index) {
+            const size_t h = Hash(key);
+            size_t i = h & kMask;
+            while (slots_[i].positions) i = (i + 1) & kMask;
+            slots_[i] = {h, KwStringView(key), &positions};
         }
+    }
+    const std::vector<size_t>* Find(KwStringView name) const {
+        const size_t h = Hash(name);
+        for (size_t i = h & kMask; slots_[i].positions; i = (i + 1) & kMask)
+            if (slots_[i].hash == h && slots_[i].key == name) return slots_[i].positions;
+        return nullptr;
+    }
+
+private:
+    static constexpr size_t kMask = 255;  // room for far more than the table's names
+    static size_t Hash(KwStringView s) {
+        size_t h = s.size();
+        for (KwChar c : s) h = h * 131 + static_cast<uint16_t>(c);
+        return h ^ (h >> 9);
+    }
+    struct Slot {
+        size_t hash = 0;
+        KwStringView key;
+        const std::vector<size_t>* positions = nullptr;
     };
-    static const std::unordered_map<KwStringView, const std::vector<size_t>*, UnitHash> exact = [] {
-        std::unordered_map<KwStringView, const std::vector<size_t>*, UnitHash> out;
-        for (const auto& [key, positions] : BuiltInIndex()) out[KwStringView(key)] = &positions;
-        return out;
-    }();
-    if (const auto it = exact.find(name); it != exact.end()) return it->second;
+    Slot slots_[kMask + 1];
+};
+
+}  // namespace
+
+const std::vector<size_t>* CID3v2Tag::BuiltInPositions(KwStringView name) {
+    static const ExactNames exact(BuiltInIndex());
+    static_assert(kID3BuiltInRows < 200);
+    if (const std::vector<size_t>* positions = exact.Find(name)) return positions;
     const ID3v2RowIndex& index = BuiltInIndex();
     const auto it = index.find(name);
     return it != index.end() ? &it->second : nullptr;
@@ -197,13 +224,16 @@ void CID3v2Tag::AddRow(std::string_view frameId, KwStringView name, KwStringView
     added_.push_back(std::move(row));
     auto it = addedIndex_.find(name);
     if (it == addedIndex_.end()) it = addedIndex_.emplace(KwString(name), std::vector<size_t>()).first;
+    addedLengths_ |= uint64_t{1} << (name.size() & 63);
     it->second.push_back(RowCount() - 1);
 }
 
 CID3v2Tag::RowList CID3v2Tag::RowsOf(KwStringView name) const {
     RowList rows;
     rows.builtIn = BuiltInPositions(name);
-    if (!addedIndex_.empty()) {
+    // Names of equal folding have equal lengths: most names are ruled out
+    // without hashing.
+    if (addedLengths_ & (uint64_t{1} << (name.size() & 63))) {
         const auto added = addedIndex_.find(name);
         if (added != addedIndex_.end()) rows.added = &added->second;
     }
