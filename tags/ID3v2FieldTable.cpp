@@ -190,9 +190,9 @@ public:
 private:
     static constexpr size_t kMask = 255;  // room for far more than the table's names
     static size_t Hash(KwStringView s) {
-        size_t h = s.size();
+        uint64_t h = s.size();
         for (KwChar c : s) h = h * 131 + static_cast<uint16_t>(c);
-        return h ^ (h >> 9);
+        return static_cast<size_t>((h * 0x9E3779B97F4A7C15ull) >> 56);  // the well-mixed top bits
     }
     struct Slot {
         size_t hash = 0;
