@@ -93,7 +93,7 @@ bool CDSDFile::Open(IKwReader* reader, uint8_t readerOwned, uint32_t outputModes
         bitReverse_ = dsd2pcm_bit_reverse();
     }
     ChooseOutputFormat(outputModes, highestDsdRate);
-    if (!outputFormat_.IsNativeDsd() && !outputFormat_.IsPackedDsd()) {
+    if (!outputFormat_.IsNativeDsd() && !outputFormat_.IsPackedDsd() && !options.headerOnly) {
         convertContext_ = TakeConvertContext(outputFormat_.Channels(), outputFormat_.SampleRate(), options.lowPassMode);
         if (!convertContext_) {
             container_.reset();

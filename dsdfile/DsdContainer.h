@@ -22,6 +22,9 @@
 struct CDsdOpenOptions {
     int32_t dstThreads = 0;    // "DST Decoding Threads": below 1 automatic
     uint32_t lowPassMode = 0;  // "Low-pass mode": 0 Safe .. 3 Off
+    // The caller reads no audio (file information): no PCM conversion context
+    // is taken, so the two settings above do not matter and need not be read.
+    bool headerOnly = false;
 };
 
 class CDsdContainer {

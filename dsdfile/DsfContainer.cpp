@@ -51,19 +51,22 @@ bool CDsfContainer::Open(IKwReader* reader, const KwXMLFilename&, const CDsdOpen
     format_ = &format;
     std::memset(header_, 0, sizeof(header_));
     if (reader_->Seek(0, kKwSeekBegin) != 0) return false;
-    ReadAll(reader_, header_, kDsdChunkSize);
+    // The three headers in one read: with the usual fmt chunk size the data
+    // chunk's header follows at once.
+    uint8_t head[kDsdChunkSize + kFmtChunkRead + kDataHeaderSize] = {};
+    const size_t got = ReadAll(reader_, head, sizeof(head));
+    std::memcpy(header_, head, kDsdChunkSize);
     if (std::memcmp(header_, "DSD ", 4) != 0) return false;
 
-    uint8_t fmt[kFmtChunkRead] = {};
-    if (ReadAll(reader_, fmt, sizeof(fmt)) < sizeof(fmt) || std::memcmp(fmt, "fmt ", 4) != 0) return false;
+    const uint8_t* fmt = head + kDsdChunkSize;
+    if (got < kDsdChunkSize + kFmtChunkRead || std::memcmp(fmt, "fmt ", 4) != 0) return false;
     const int64_t fileSize = reader_->GetSize();
     if (fileSize <= 0) return false;
     // The fmt chunk cannot be shorter than what was read, nor reach past the file.
     const uint64_t fmtSize = ReadLe64(fmt + 4);
     if (fmtSize < kFmtChunkRead || fmtSize - kFmtChunkRead > static_cast<uint64_t>(fileSize)) return false;
-    if (fmtSize > kFmtChunkRead &&
-        reader_->Seek(static_cast<int64_t>(fmtSize - kFmtChunkRead), kKwSeekCurrent) < 0)
-        return false;
+    const auto dataHeader = static_cast<int64_t>(kDsdChunkSize + fmtSize);
+    if (fmtSize > kFmtChunkRead && reader_->Seek(dataHeader, kKwSeekBegin) != dataHeader) return false;
 
     const uint32_t channels = ReadLe32(fmt + 24);
     const uint32_t rate = ReadLe32(fmt + 28);
@@ -75,7 +78,13 @@ bool CDsfContainer::Open(IKwReader* reader, const KwXMLFilename&, const CDsdOpen
     format.SetUp(static_cast<uint16_t>(bits), rate, static_cast<uint16_t>(channels), 0, false, kGuidNull);
 
     uint8_t data[kDataHeaderSize] = {};
-    if (ReadAll(reader_, data, sizeof(data)) < sizeof(data) || std::memcmp(data, "data", 4) != 0) return false;
+    if (fmtSize == kFmtChunkRead) {
+        if (got < sizeof(head)) return false;
+        std::memcpy(data, head + kDsdChunkSize + kFmtChunkRead, sizeof(data));
+    } else if (ReadAll(reader_, data, sizeof(data)) < sizeof(data)) {
+        return false;
+    }
+    if (std::memcmp(data, "data", 4) != 0) return false;
     const int64_t start = reader_->GetPosition();
     if (start < 0 || start > fileSize) return false;
     const uint64_t dataChunkSize = ReadLe64(data + 4);

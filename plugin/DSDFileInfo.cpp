@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "plugin/Settings.h"
 #include "plugin/SharedToolsHelper.h"
 #include "support/KwNumbers.h"
 
@@ -49,26 +48,30 @@ CDSDFileInfo::~CDSDFileInfo() {
 
 bool CDSDFileInfo::GetProperty(const KwChar* name, IKwDllString* result) {
     if (!file_ || !name) return false;
+    static constexpr KwStringView kBitrate = KW_T("Bitrate"), kDuration = KW_T("Duration"),
+                                  kChannels = KW_T("Channels"), kSampleRate = KW_T("Sample Rate"),
+                                  kBitDepth = KW_T("Bit Depth"), kCompression = KW_T("Compression"),
+                                  kByteRange = KW_T("UITS Media Hash Byte Range"),
+                                  kTagWriting = KW_T("Support Tag Writing");
     const KwStringView n(name);
-    auto Equals = [&n](const KwChar*, KwStringView fixed) { return n == fixed; };
     const CAudioFormat& format = file_->SourceFormat();
-    if (Equals(name, KW_T("Bitrate")))
+    if (n == kBitrate)
         return Answer(result, KwFormatInt32(static_cast<int32_t>(format.AvgBytesPerSec() * 8u) / 1000));
-    if (Equals(name, KW_T("Duration"))) return Answer(result, KwFormatDouble(file_->GetDuration() / 1000.0));
-    if (Equals(name, KW_T("Channels"))) return Answer(result, KwFormatInt32(format.Channels()));
-    if (Equals(name, KW_T("Sample Rate"))) return Answer(result, KwFormatInt64(format.SampleRate()));
-    if (Equals(name, KW_T("Bit Depth"))) return Answer(result, KwFormatInt32(format.BitsPerSample()));
-    if (Equals(name, KW_T("Compression"))) return Answer(result, KW_T("DSD"));
-    if (Equals(name, KW_T("UITS Media Hash Byte Range"))) {
+    if (n == kDuration) return Answer(result, KwFormatDouble(file_->GetDuration() / 1000.0));
+    if (n == kChannels) return Answer(result, KwFormatInt32(format.Channels()));
+    if (n == kSampleRate) return Answer(result, KwFormatInt64(format.SampleRate()));
+    if (n == kBitDepth) return Answer(result, KwFormatInt32(format.BitsPerSample()));
+    if (n == kCompression) return Answer(result, KW_T("DSD"));
+    if (n == kByteRange) {
         // 64-bit offsets: a file above 2 GiB gets its true byte range.
         if (file_->DataLength() < 1) return Answer(result, KwString());
         return Answer(result, KwFormatInt64(file_->DataStart()) + KW_T("-") +
                                   KwFormatInt64(file_->DataStart() + file_->DataLength()));
     }
-    if (KwEqualsNoCase(name, KW_T("Support Tag Writing"))) return Answer(result, tag_ ? KW_T("1") : KW_T("0"));
+    if (KwEqualsNoCase(n, kTagWriting)) return Answer(result, tag_ ? KW_T("1") : KW_T("0"));
     if (!tag_) return false;
     bool found = false;
-    if (!tag_->GetField(name, result, &found)) return false;
+    if (!tag_->GetField(n, result, &found)) return false;
     return found;
 }
 
@@ -86,10 +89,15 @@ bool CDSDFileInfo::GetTagSummary(IKwDllString* result) {
     } else {
         const uint8_t major = tag_->MajorVersion();
         text = major == 3 ? KW_T("ID3v2.3") : major == 4 ? KW_T("ID3v2.4") : KW_T("ID3v2");
-        text += KW_T(" Tag: (") + KwFormatInt64(static_cast<int64_t>(tag_->RawLength())) + KW_T(" bytes)\r\n");
+        text += KW_T(" Tag: (");
+        text += KwFormatInt64(static_cast<int64_t>(tag_->RawLength()));
+        text += KW_T(" bytes)\r\n");
         for (size_t i = 0; i < tag_->FrameCount(); ++i) {
             const KwString line = tag_->FrameDisplayText(i);
-            if (!line.empty()) text += KW_T("  ") + line + KW_T("\r\n");
+            if (line.empty()) continue;
+            text += KW_T("  ");
+            text += line;
+            text += KW_T("\r\n");
         }
     }
     while (!text.empty() && (text.back() == KW_T('\r') || text.back() == KW_T('\n'))) text.pop_back();
@@ -104,9 +112,10 @@ bool CDSDFileInfo::Open(const KwChar* fileName) {
     file_ = std::make_unique<CDSDFile>();
     IKwReader* reader = CKwSharedToolsHelper::Instance().CreateGenericReader(fileName_.ToText().c_str());
     if (reader) reader->Open();
+    // Only the header and the tag are read: no conversion context, so the
+    // playback settings are not read either.
     CDsdOpenOptions options;
-    options.dstThreads = GetDstDecodingThreads();
-    options.lowPassMode = static_cast<uint32_t>(GetEffectiveLowPassMode());
+    options.headerOnly = true;
     if (!file_->Open(reader, 1, 0, 0, fileName_, options)) return false;
     ReadTag();
     return true;

@@ -1,9 +1,13 @@
 #include "KwTypes.h"
 
 KwString KwFromUtf8(std::string_view s) {
-    KwString out;
-    out.reserve(s.size());
+    // The leading ASCII run is copied in one pass; the rest decoded.
     size_t i = 0;
+    while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+    KwString out(i, KW_T('\0'));
+    for (size_t k = 0; k < i; ++k) out[k] = static_cast<KwChar>(s[k]);
+    if (i == s.size()) return out;
+    out.reserve(s.size());
     const size_t n = s.size();
     while (i < n) {
         const auto c = static_cast<unsigned char>(s[i]);
@@ -54,10 +58,15 @@ void KwAppendCodePoint(KwString& out, uint32_t cp) {
 }
 
 std::string KwToUtf8(KwStringView s) {
-    std::string out;
-    out.reserve(s.size());
+    // At most three bytes per unit (a surrogate pair, two units, gives four).
+    std::string out(s.size() * 3, '\0');
+    char* o = out.data();
     for (size_t i = 0; i < s.size(); ++i) {
         uint32_t cp = static_cast<uint16_t>(s[i]);
+        if (cp < 0x80) {
+            *o++ = static_cast<char>(cp);
+            continue;
+        }
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size()) {
             const uint32_t lo = static_cast<uint16_t>(s[i + 1]);
             if (lo >= 0xDC00 && lo <= 0xDFFF) {
@@ -69,26 +78,25 @@ std::string KwToUtf8(KwStringView s) {
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
             cp = 0xFFFD;
         }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        if (cp < 0x800) {
+            *o++ = static_cast<char>(0xC0 | (cp >> 6));
+            *o++ = static_cast<char>(0x80 | (cp & 0x3F));
         } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+            *o++ = static_cast<char>(0xE0 | (cp >> 12));
+            *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *o++ = static_cast<char>(0x80 | (cp & 0x3F));
         } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+            *o++ = static_cast<char>(0xF0 | (cp >> 18));
+            *o++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *o++ = static_cast<char>(0x80 | (cp & 0x3F));
         }
     }
+    out.resize(static_cast<size_t>(o - out.data()));
     return out;
 }
 
-KwChar KwFoldCase(KwChar ch) {
+KwChar KwFoldCaseWide(KwChar ch) {
     const auto c = static_cast<uint16_t>(ch);
     if (c < 0x80) return (c >= 'A' && c <= 'Z') ? static_cast<KwChar>(c + 32) : ch;
     // Latin-1 capitals (except the multiplication sign).
@@ -113,7 +121,7 @@ KwChar KwFoldCase(KwChar ch) {
 bool KwEqualsNoCase(KwStringView a, KwStringView b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (KwFoldCase(a[i]) != KwFoldCase(b[i])) return false;
+        if (a[i] != b[i] && KwFoldCase(a[i]) != KwFoldCase(b[i])) return false;
     return true;
 }
 

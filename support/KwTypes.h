@@ -43,7 +43,14 @@ KwString KwFromUtf8(std::string_view s);
 std::string KwToUtf8(KwStringView s);
 
 // Simple case folding of one UTF-16 unit (Latin-1 and the common BMP blocks).
-KwChar KwFoldCase(KwChar c);
+// Plain ASCII, by far the most common case in keys and field names, is folded
+// inline; the rest goes to KwFoldCaseWide.
+KwChar KwFoldCaseWide(KwChar c);
+inline KwChar KwFoldCase(KwChar c) {
+    const auto u = static_cast<uint16_t>(c);
+    if (u < 0x80) return (u >= 'A' && u <= 'Z') ? static_cast<KwChar>(u + 32) : c;
+    return KwFoldCaseWide(c);
+}
 // Case-insensitive comparison of two texts (unit by unit, folded).
 bool KwEqualsNoCase(KwStringView a, KwStringView b);
 // True when `s` begins with `prefix`, compared without regard to case.

@@ -92,11 +92,18 @@ void CID3v2Frame::DecodeFields(IKwTools* tools, uint8_t majorVersion) {
     fields.Clear();
     description.clear();
     pictureType = -1;
+    image.clear();
     const ID3v2FrameKind kind = Kind();
     if (kind == ID3v2FrameKind::kOther) return;
 
-    std::vector<uint8_t> work = data;
-    if (flags & kID3FrameUnsync) work = ID3v2Deunsynchronise(work.data(), work.size());
+    // Plain frames are read in place; unsynchronised and compressed ones from
+    // a working copy.
+    std::vector<uint8_t> work;
+    const std::vector<uint8_t>* bytes = &data;
+    if (flags & kID3FrameUnsync) {
+        work = ID3v2Deunsynchronise(data.data(), data.size());
+        bytes = &work;
+    }
     size_t pos = (flags & kID3FrameDataLength) ? 4 : 0;
     std::vector<uint8_t> inflated;
     // The 2.4 data-length indicator and the 2.3 decompressed size both stand
@@ -104,14 +111,14 @@ void CID3v2Frame::DecodeFields(IKwTools* tools, uint8_t majorVersion) {
     const bool compressed23 = majorVersion == 3 && (flags & kID3FrameCompressed23);
     if ((flags & kID3FrameCompressed) || compressed23) {
         const size_t skip = compressed23 ? 4 : pos;
-        if (Inflate(tools, work, skip, inflated)) {
-            work.swap(inflated);
+        if (Inflate(tools, *bytes, skip, inflated)) {
+            bytes = &inflated;
             pos = 0;
         }
     }
     static const uint8_t kNothing = 0;
-    const uint8_t* p = work.empty() ? &kNothing : work.data();
-    const size_t end = work.size();
+    const uint8_t* p = bytes->empty() ? &kNothing : bytes->data();
+    const size_t end = bytes->size();
     pos = std::min(pos, end);
 
     auto encodingByte = [&]() -> uint8_t {
@@ -146,7 +153,9 @@ void CID3v2Frame::DecodeFields(IKwTools* tools, uint8_t majorVersion) {
         fields.SetString(KW_T("Mime Type"), ID3v2ReadLatin1(p, pos, end));
         fields.SetInt(KW_T("Picture Type"), pos < end ? p[pos++] : 3);
         if (!StartsImage(p, pos, end)) fields.SetString(KW_T("Description"), ID3v2ReadText(p, pos, end, e));
-        fields.SetString(KW_T("Value"), KwBase64Encode(p + pos, end - pos));
+        pos = std::min(pos, end);
+        image.assign(p + pos, p + end);
+        fields.SetString(KW_T("Value"), KwBase64Encode(image.data(), image.size()));
         break;
     }
     case ID3v2FrameKind::kPopularimeter: {

@@ -53,6 +53,9 @@ public:
     // for the field search.
     KwString description;
     int32_t pictureType = -1;
+    // The image bytes of an APIC frame, whose Base64 text is the "Value"
+    // field: an image file is written from them without decoding that text.
+    std::vector<uint8_t> image;
 
     std::string_view Id() const { return {id, 4}; }
     ID3v2FrameKind Kind() const { return ID3v2KindOf(Id()); }

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <thread>
+#include <unordered_map>
 
 #include "support/KwBase64.h"
 #include "support/KwDllString.h"
@@ -39,6 +40,13 @@ const char* MapId22(const uint8_t* p) {
     for (const auto& m : kMap)
         if (std::memcmp(p, m[0], 3) == 0) return m[1];
     return nullptr;
+}
+
+// A frame ID as one number, for lookups.
+uint32_t IdKey(const char* id) {
+    uint32_t key;
+    std::memcpy(&key, id, 4);
+    return key;
 }
 
 KwString Ascii(const char* s) {
@@ -73,7 +81,7 @@ KwString BytesAsText(const std::vector<uint8_t>& b) {
 
 }  // namespace
 
-CID3v2Tag::CID3v2Tag(IKwTools* tools) : tools_(tools) {}
+CID3v2Tag::CID3v2Tag(IKwTools* tools) : tools_(tools), builtIn_(BuiltInRows().data()) {}
 
 CID3v2Tag::~CID3v2Tag() = default;
 
@@ -208,28 +216,34 @@ void CID3v2Tag::RebuildPicture22(CID3v2Frame& frame) {
     frame.DecodeFields(tools_, 2);
 }
 
-bool CID3v2Tag::FindForReading(KwStringView name, Match& match) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        size_t cursor = 0;
-        bool create = attempt == 0;
-        while (const CID3v2Field* row = NextRow(name, cursor, create, kFieldAllRows)) {
-            create = false;
-            for (size_t f = 0; f < frames_.size(); ++f)
-                if (FrameMatches(*row, *frames_[f])) {
-                    match = {row, f};
-                    return true;
-                }
+bool CID3v2Tag::MatchRows(const RowList& rows, Match& match) const {
+    for (size_t k = 0; k < rows.Size(); ++k) {
+        const CID3v2Field& row = Row(rows[k]);
+        if (!row.flags) continue;  // a row without flags is never read
+        for (size_t f = 0; f < frames_.size(); ++f) {
+            const CID3v2Frame& frame = *frames_[f];
+            if (std::memcmp(frame.id, row.frameId, 4) == 0 && FrameMatches(row, frame)) {
+                match = {&row, f};
+                return true;
+            }
         }
-        if (attempt > 0) break;
-        // A field with no row writable in this version is written to the
-        // TXXX row that the store adds; find it there too, or a value written
-        // by this tag could not be read back once the file is reopened.
-        const size_t rows = RowCount();
-        cursor = 0;
-        NextRow(name, cursor, true, MajorVersion() >= 4 ? kFieldWrite24 : kFieldWrite23);
-        if (RowCount() == rows) break;
     }
     return false;
+}
+
+bool CID3v2Tag::FindForReading(KwStringView name, Match& match) {
+    RowList rows = RowsOf(name);
+    if (!AnyRow(rows, kFieldAllRows)) {
+        // A name without rows gets its TXXX and COMM rows first.
+        if (!CreateRows(name)) return false;
+        return MatchRows(RowsOf(name), match);
+    }
+    if (MatchRows(rows, match)) return true;
+    // A field with no row writable in this version is written to the TXXX row
+    // that the store adds; find it there too, or a value written by this tag
+    // could not be read back once the file is reopened.
+    if (AnyRow(rows, MajorVersion() >= 4 ? kFieldWrite24 : kFieldWrite23) || !CreateRows(name)) return false;
+    return MatchRows(RowsOf(name), match);
 }
 
 bool CID3v2Tag::LookupField(KwStringView name, KwPropertyMap& result) {
@@ -283,16 +297,24 @@ void CID3v2Tag::AdjustValue(const CID3v2Field& row, KwString& value, KwString* o
     }
 }
 
-KwString CID3v2Tag::ImageFileValue(const KwPropertyMap& fields) {
-    const KwString mime = fields.GetString(KW_T("Mime Type"));
-    auto has = [&](const char* word) { return mime.find(Ascii(word)) != KwString::npos; };
-    const char* extension = has("bmp") ? "bmp" : has("gif") ? "gif" : has("png") ? "png" : has("tiff") ? "tif" : "jpg";
-    std::vector<uint8_t> image;
-    if (!KwBase64Decode(fields.GetString(KW_T("Value")), image) || image.empty()) return {};
+KwString CID3v2Tag::ImageFileValue(const CID3v2Frame& frame) {
+    const KwString* mime = frame.fields.Find(KW_T("Mime Type"));
+    auto has = [&](const KwChar* word) { return mime && mime->find(word) != KwString::npos; };
+    const KwChar* extension = has(KW_T("bmp"))    ? KW_T("bmp")
+                              : has(KW_T("gif"))  ? KW_T("gif")
+                              : has(KW_T("png"))  ? KW_T("png")
+                              : has(KW_T("tiff")) ? KW_T("tif")
+                                                  : KW_T("jpg");
+    // The frame's fields are made from its bytes only, so the kept image is
+    // exactly what the "Value" text decodes to.
+    const std::vector<uint8_t>& image = frame.image;
+    if (image.empty()) return {};
     const size_t thread = std::hash<std::thread::id>{}(std::this_thread::get_id()) % 1000000007u;
-    const KwString name = KW_T("MP3 Image - ") + KwFormatInt64(static_cast<int64_t>(thread)) + KW_T(".") +
-                          Ascii(extension);
-    const KwString path = ID3v2TempFolder() + name;
+    KwString path = ID3v2TempFolder();
+    path += KW_T("MP3 Image - ");
+    path += KwFormatInt64(static_cast<int64_t>(thread));
+    path += KW_T('.');
+    path += extension;
     return ID3v2WriteFile(path, image) ? path : KwString();
 }
 
@@ -302,12 +324,9 @@ bool CID3v2Tag::GetField(KwStringView name, IKwDllString* result, bool* found) {
     Match match{};
     const bool present = FindForReading(name, match);
     if (name == KW_T("Image File")) {
-        // Found even without a picture; the value is then empty.
-        if (present) {
-            KwPropertyMap fields;
-            LookupField(name, fields);
-            value = ImageFileValue(fields);
-        }
+        // Found even without a picture; the value is then empty. The picture
+        // rows change nothing in the value, so the frame's own fields serve.
+        if (present) value = ImageFileValue(*frames_[match.frame]);
     } else {
         if (!present) return false;
         const KwString* stored = frames_[match.frame]->fields.Find(KW_T("Value"));
@@ -329,32 +348,58 @@ KwString CID3v2Tag::Translate(const KwChar* text) {
 KwString CID3v2Tag::FrameDisplayText(size_t position) {
     if (position >= frames_.size()) return KW_T("<invalid frame>");
     const CID3v2Frame& frame = *frames_[position];
-    KwString name = frame.fields.GetString(KW_T("Description"));
+    KwString name;
+    if (const KwString* description = frame.fields.Find(KW_T("Description"))) name = *description;
     if (name.empty()) {
-        for (size_t i = 0; i < RowCount(); ++i)
-            if (const CID3v2Field& row = Row(i); row.FrameId() == frame.Id() && row.description.empty()) {
-                name = row.name;
-                break;
-            }
+        // The first row of the frame's ID without a description names it.
+        static const std::unordered_map<uint32_t, size_t> builtIn = [] {
+            std::unordered_map<uint32_t, size_t> out;
+            for (size_t i = kID3BuiltInRows; i-- > 0;)
+                if (BuiltInRows()[i].description.empty()) out[IdKey(BuiltInRows()[i].frameId)] = i;
+            return out;
+        }();
+        if (const auto it = builtIn.find(IdKey(frame.id)); it != builtIn.end()) {
+            name = Row(it->second).name;
+        } else {
+            for (size_t i = kID3BuiltInRows; i < RowCount(); ++i)
+                if (const CID3v2Field& row = Row(i);
+                    std::memcmp(row.frameId, frame.id, 4) == 0 && row.description.empty()) {
+                    name = row.name;
+                    break;
+                }
+        }
     }
     if (name.starts_with(KW_T("Quillbox: "))) name.erase(0, 10);
     if (name.size() >= 21) name = name.substr(0, 18) + KW_T("..");
     KwString label;
-    if (frame.fields.Exists(KW_T("Picture Type"))) {
-        const int32_t type = frame.fields.GetInt(KW_T("Picture Type"));
-        label = type == 3 ? Translate(KW_T("Cover")) : frame.fields.GetString(KW_T("Picture Type"));
-    }
+    if (const KwString* type = frame.fields.Find(KW_T("Picture Type")))
+        label = KwParseInt32(*type) == 3 ? Translate(KW_T("Cover")) : *type;
     KwString value;
     if (frame.Kind() != ID3v2FrameKind::kOther) {
-        value = frame.fields.GetString(KW_T("Value"));
-        if (value.size() >= 129) value = Translate(KW_T("<too large to display>"));
+        const KwString* stored = frame.fields.Find(KW_T("Value"));
+        if (stored && stored->size() >= 129)
+            value = Translate(KW_T("<too large to display>"));
+        else if (stored)
+            value = *stored;
     } else {
         value = Translate(KW_T("<unknown data type>"));
     }
-    ReplaceAll(value, KW_T("\r\n"), KW_T("\\n"));
-    ReplaceAll(value, KW_T("\n"), KW_T("\\n"));
+    if (value.find(KW_T('\n')) != KwString::npos) {
+        ReplaceAll(value, KW_T("\r\n"), KW_T("\\n"));
+        ReplaceAll(value, KW_T("\n"), KW_T("\\n"));
+    }
     KwString line(frame.id, frame.id + 4);
-    if (!name.empty()) line += KW_T(" (") + name + KW_T(")");
-    if (!label.empty()) line += KW_T(" (") + label + KW_T(")");
-    return line + KW_T(": ") + value;
+    if (!name.empty()) {
+        line += KW_T(" (");
+        line += name;
+        line += KW_T(')');
+    }
+    if (!label.empty()) {
+        line += KW_T(" (");
+        line += label;
+        line += KW_T(')');
+    }
+    line += KW_T(": ");
+    line += value;
+    return line;
 }

@@ -103,7 +103,7 @@ public:
     // the rows added at run time.
     size_t RowCount() const { return kID3BuiltInRows + added_.size(); }
     const CID3v2Field& Row(size_t i) const {
-        return i < kID3BuiltInRows ? BuiltInRows()[i] : added_[i - kID3BuiltInRows];
+        return i < kID3BuiltInRows ? builtIn_[i] : added_[i - kID3BuiltInRows];
     }
     void AddRow(std::string_view frameId, KwStringView name, KwStringView description, uint32_t flags,
                 int32_t pictureType = -1);
@@ -119,6 +119,23 @@ private:
         const CID3v2Field* row;
         size_t frame;
     };
+    // The table positions of a name's rows: built-in ones first, then added ones.
+    struct RowList {
+        const std::vector<size_t>* builtIn = nullptr;
+        const std::vector<size_t>* added = nullptr;
+        size_t Size() const { return (builtIn ? builtIn->size() : 0) + (added ? added->size() : 0); }
+        size_t operator[](size_t k) const {
+            const size_t n = builtIn ? builtIn->size() : 0;
+            return k < n ? (*builtIn)[k] : (*added)[k - n];
+        }
+    };
+    RowList RowsOf(KwStringView name) const;
+    // Whether any of the rows carries a flag of `mask`.
+    bool AnyRow(const RowList& rows, uint32_t mask) const;
+    // Adds the TXXX and COMM rows of a name that has no row to read or write.
+    bool CreateRows(KwStringView name);
+    // The first frame held by one of the rows.
+    bool MatchRows(const RowList& rows, Match& match) const;
     static const std::vector<CID3v2Field>& BuiltInRows();
     static const ID3v2RowIndex& BuiltInIndex();
     static const std::vector<size_t>* BuiltInPositions(KwStringView name);
@@ -131,7 +148,8 @@ private:
     // The value as read through a row's flags; `original` receives the whole
     // value of a number/total row.
     void AdjustValue(const CID3v2Field& row, KwString& value, KwString* original);
-    KwString ImageFileValue(const KwPropertyMap& fields);
+    // Writes the picture of an APIC frame to the temporary image file; its path.
+    KwString ImageFileValue(const CID3v2Frame& frame);
     KwString Translate(const KwChar* text);
     // Writer (ID3v2Writer.cpp).
     bool BuildFrame(const CID3v2Field& row, KwStringView value, const KwString& original, CID3v2Frame& frame);
@@ -139,8 +157,10 @@ private:
     void StorePodcastFields();
 
     IKwTools* tools_;
+    const CID3v2Field* builtIn_;  // BuiltInRows(), looked up once
     std::deque<CID3v2Field> added_;  // rows added at run time (stable addresses)
     ID3v2RowIndex addedIndex_;       // name -> positions of added rows
+    uint64_t addedLengths_ = 0;      // bit (length % 64) set for each added name
     bool valid_ = false;
     std::vector<uint8_t> raw_;
     uint8_t header_[10] = {};

@@ -167,13 +167,47 @@ const ID3v2RowIndex& CID3v2Tag::BuiltInIndex() {
 
 // Names usually arrive spelled as in the table: an exact lookup first, the
 // case-folding one only when that misses.
+namespace {
+
+// Open-addressing table of the built-in names as spelled in the table.
+class ExactNames {
+public:
+    explicit ExactNames(const ID3v2RowIndex& index) {
+        for (const auto& [key, positions] : index) {
+            const size_t h = Hash(key);
+            size_t i = h & kMask;
+            while (slots_[i].positions) i = (i + 1) & kMask;
+            slots_[i] = {h, KwStringView(key), &positions};
+        }
+    }
+    const std::vector<size_t>* Find(KwStringView name) const {
+        const size_t h = Hash(name);
+        for (size_t i = h & kMask; slots_[i].positions; i = (i + 1) & kMask)
+            if (slots_[i].hash == h && slots_[i].key == name) return slots_[i].positions;
+        return nullptr;
+    }
+
+private:
+    static constexpr size_t kMask = 255;  // room for far more than the table's names
+    static size_t Hash(KwStringView s) {
+        uint64_t h = s.size();
+        for (KwChar c : s) h = h * 131 + static_cast<uint16_t>(c);
+        return static_cast<size_t>((h * 0x9E3779B97F4A7C15ull) >> 56);  // the well-mixed top bits
+    }
+    struct Slot {
+        size_t hash = 0;
+        KwStringView key;
+        const std::vector<size_t>* positions = nullptr;
+    };
+    Slot slots_[kMask + 1];
+};
+
+}  // namespace
+
 const std::vector<size_t>* CID3v2Tag::BuiltInPositions(KwStringView name) {
-    static const std::unordered_map<KwStringView, const std::vector<size_t>*> exact = [] {
-        std::unordered_map<KwStringView, const std::vector<size_t>*> out;
-        for (const auto& [key, positions] : BuiltInIndex()) out[KwStringView(key)] = &positions;
-        return out;
-    }();
-    if (const auto it = exact.find(name); it != exact.end()) return it->second;
+    static const ExactNames exact(BuiltInIndex());
+    static_assert(kID3BuiltInRows < 200);
+    if (const std::vector<size_t>* positions = exact.Find(name)) return positions;
     const ID3v2RowIndex& index = BuiltInIndex();
     const auto it = index.find(name);
     return it != index.end() ? &it->second : nullptr;
@@ -190,30 +224,46 @@ void CID3v2Tag::AddRow(std::string_view frameId, KwStringView name, KwStringView
     added_.push_back(std::move(row));
     auto it = addedIndex_.find(name);
     if (it == addedIndex_.end()) it = addedIndex_.emplace(KwString(name), std::vector<size_t>()).first;
+    addedLengths_ |= uint64_t{1} << (name.size() & 63);
     it->second.push_back(RowCount() - 1);
+}
+
+CID3v2Tag::RowList CID3v2Tag::RowsOf(KwStringView name) const {
+    RowList rows;
+    rows.builtIn = BuiltInPositions(name);
+    // Names of equal folding have equal lengths: most names are ruled out
+    // without hashing.
+    if (addedLengths_ & (uint64_t{1} << (name.size() & 63))) {
+        const auto added = addedIndex_.find(name);
+        if (added != addedIndex_.end()) rows.added = &added->second;
+    }
+    return rows;
+}
+
+bool CID3v2Tag::AnyRow(const RowList& rows, uint32_t mask) const {
+    for (size_t k = 0; k < rows.Size(); ++k)
+        if (Row(rows[k]).flags & mask) return true;
+    return false;
+}
+
+bool CID3v2Tag::CreateRows(KwStringView name) {
+    if (KwEqualsNoCase(name, KW_T("Year"))) return false;
+    AddRow("TXXX", name, name, kFieldWrite23 | kFieldWrite24);
+    AddRow("COMM", name, kQuillbox + KwString(name), 0);
+    return true;
 }
 
 const CID3v2Field* CID3v2Tag::NextRow(KwStringView name, size_t& cursor, bool create, uint32_t mask) {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        // The name's rows: built-in positions first, then added ones.
-        const std::vector<size_t>* a = BuiltInPositions(name);
-        const std::vector<size_t>* b = nullptr;
-        if (!addedIndex_.empty()) {
-            const auto added = addedIndex_.find(name);
-            if (added != addedIndex_.end()) b = &added->second;
-        }
-        const size_t na = a ? a->size() : 0;
-        const size_t total = na + (b ? b->size() : 0);
-        for (size_t k = cursor; k < total; ++k) {
-            const CID3v2Field& row = Row(k < na ? (*a)[k] : (*b)[k - na]);
+        const RowList rows = RowsOf(name);
+        for (size_t k = cursor; k < rows.Size(); ++k) {
+            const CID3v2Field& row = Row(rows[k]);
             if (row.flags & mask) {
                 cursor = k + 1;
                 return &row;
             }
         }
-        if (cursor != 0 || !create || KwEqualsNoCase(name, KW_T("Year"))) return nullptr;
-        AddRow("TXXX", name, name, kFieldWrite23 | kFieldWrite24);
-        AddRow("COMM", name, kQuillbox + KwString(name), 0);
+        if (cursor != 0 || !create || !CreateRows(name)) return nullptr;
         create = false;
     }
     return nullptr;

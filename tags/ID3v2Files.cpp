@@ -15,9 +15,7 @@ std::filesystem::path PathOf(const KwString& path) {
 #endif
 }
 
-}  // namespace
-
-KwString ID3v2TempFolder() {
+KwString FindTempFolder() {
     std::error_code ec;
     std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
     if (ec) return {};
@@ -28,6 +26,15 @@ KwString ID3v2TempFolder() {
 #endif
     if (!text.empty() && text.back() != kKwPathSeparator) text.push_back(kKwPathSeparator);
     return text;
+}
+
+}  // namespace
+
+KwString ID3v2TempFolder() {
+    // Found once per process (a file-system query each time adds up when the
+    // pictures of many files are read); a folder not found is looked for again.
+    static const KwString found = FindTempFolder();
+    return found.empty() ? FindTempFolder() : found;
 }
 
 bool ID3v2WriteFile(const KwString& path, const std::vector<uint8_t>& bytes) {

@@ -33,7 +33,7 @@ void KwPropertyMap::SetString(KwStringView key, KwStringView value, bool removeI
         Remove(key);
         return;
     }
-    if (!map_) map_ = std::make_unique<KwStringMap>();
+    if (!map_) map_.emplace();
     map_->Set(key, value);
 }
 

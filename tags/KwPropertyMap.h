@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "support/KwArchive.h"
 #include "support/KwStringMap.h"
@@ -17,8 +18,13 @@
 class KwPropertyMap {
 public:
     KwPropertyMap() = default;
-    KwPropertyMap(KwPropertyMap&&) noexcept = default;
-    KwPropertyMap& operator=(KwPropertyMap&&) noexcept = default;
+    // A map moved from is empty.
+    KwPropertyMap(KwPropertyMap&& other) noexcept : map_(std::move(other.map_)) { other.map_.reset(); }
+    KwPropertyMap& operator=(KwPropertyMap&& other) noexcept {
+        map_ = std::move(other.map_);
+        if (&other != this) other.map_.reset();
+        return *this;
+    }
     // Copies go through Assign.
     KwPropertyMap(const KwPropertyMap&) = delete;
     KwPropertyMap& operator=(const KwPropertyMap&) = delete;
@@ -66,5 +72,7 @@ public:
     }
 
 private:
-    std::unique_ptr<KwStringMap> map_;
+    // Held in place: a map is made for nearly every tag frame, and a
+    // separate allocation for each would cost more than the map itself.
+    std::optional<KwStringMap> map_;
 };

@@ -1,5 +1,8 @@
 #include "tags/KwXMLFilename.h"
 
+#include <utility>
+#include <vector>
+
 #include "support/KwXml.h"
 
 KwXMLFilename::KwXMLFilename(const KwChar* text) : KwXMLFilename(text ? KwStringView(text) : KwStringView()) {}
@@ -28,9 +31,63 @@ void KwXMLFilename::Parse(bool clear) {
         ParsePlain();
 }
 
+namespace {
+
+// Whether `s` starts with `prefix` at `pos`; advances past it when it does.
+bool Take(KwStringView s, size_t& pos, KwStringView prefix) {
+    if (s.substr(pos, prefix.size()) != prefix) return false;
+    pos += prefix.size();
+    return true;
+}
+
+// Reads up to `stop`; false on a unit that the general reader would treat in
+// a way of its own: references, markup, control characters and surrogates.
+bool TakeUpTo(KwStringView s, size_t& pos, KwChar stop, KwStringView& out) {
+    const size_t start = pos;
+    for (; pos < s.size(); ++pos) {
+        const auto u = static_cast<uint16_t>(s[pos]);
+        if (u == stop) {
+            out = s.substr(start, pos - start);
+            return true;
+        }
+        if (u < 0x20 || u == '&' || u == '<' || u == '>' || u == '"' || (u >= 0xD800 && u <= 0xDFFF)) return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool KwXMLFilename::ParseWrittenForm(KwStringView text) {
+    size_t pos = 0;
+    if (!Take(text, pos, KW_T("<XMLFN version=\"1.0\">"))) return false;
+    std::vector<std::pair<KwStringView, KwStringView>> items;
+    while (!Take(text, pos, KW_T("</XMLFN>"))) {
+        KwStringView key, value;
+        if (!Take(text, pos, KW_T("<Item Name=\"")) || !TakeUpTo(text, pos, KW_T('"'), key) ||
+            !Take(text, pos, KW_T("\">")) || !TakeUpTo(text, pos, KW_T('<'), value) ||
+            !Take(text, pos, KW_T("</Item>")))
+            return false;
+        // White space alone is kept by the general reader too, but take no
+        // chances with it.
+        if (!value.empty() && value.find_first_not_of(KW_T(' ')) == KwStringView::npos) return false;
+        items.emplace_back(key, value);
+    }
+    if (pos != text.size()) return false;
+    for (const auto& [key, value] : items) {
+        if (KwEqualsNoCase(key, KW_T("Filename")))
+            fileName_.assign(value);
+        else
+            items_.SetString(key, value);
+    }
+    return true;
+}
+
 void KwXMLFilename::ParseXml() {
     const KwString text = std::move(fileName_);
     fileName_.clear();
+    // The form this class writes is read directly; everything else goes
+    // through the XML reader.
+    if (ParseWrittenForm(text)) return;
     KwXmlElement root;
     if (!KwXmlParse(text, root)) return;
     // The text starts with the element's tag, so the element is the root; its

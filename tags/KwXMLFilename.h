@@ -40,6 +40,10 @@ public:
 
 private:
     void ParseXml();
+    // Reads the XMLFN text exactly as ToText writes it for plain names and
+    // values (no references, no control characters); false when the text is
+    // anything else, which the general XML reader then takes.
+    bool ParseWrittenForm(KwStringView text);
     void ParsePlain();
 
     KwString fileName_;

@@ -26,10 +26,8 @@ std::string Summary(IKwAudioFileInfo* info) {
     KwDllString out;
     info->GetTagSummary(&out);
     std::string text = KwToUtf8(out.Text());
-    std::string plain;
-    for (char c : text)
-        if (c != '\r') plain += c;
-    return plain;
+    std::erase(text, '\r');
+    return text;
 }
 
 // The field names of the plug-in's tag vocabulary, each once, in table order.

@@ -44,3 +44,23 @@ TEST(KwBase64, RejectsMalformedText) {
         EXPECT_TRUE(decoded.empty()) << bad;
     }
 }
+
+// Every length through several lines: the text decodes back, also with line
+// breaks at other places than the encoder puts them.
+TEST(KwBase64, RoundTripsEveryLength) {
+    std::vector<uint8_t> bytes, decoded;
+    for (size_t n = 0; n < 200; ++n) {
+        const KwString text = KwBase64Encode(bytes.data(), bytes.size());
+        ASSERT_TRUE(KwBase64Decode(text, decoded)) << n;
+        EXPECT_EQ(decoded, bytes) << n;
+        KwString broken;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == KW_T('\n')) continue;
+            if (i % 7 == 3) broken += KW_T("\r\n");
+            broken += text[i];
+        }
+        ASSERT_TRUE(KwBase64Decode(broken, decoded)) << n;
+        EXPECT_EQ(decoded, bytes) << n;
+        bytes.push_back(static_cast<uint8_t>(n * 37 + 11));
+    }
+}

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "support/KwArchive.h"
 #include "support/KwStringMap.h"
@@ -56,6 +58,52 @@ TEST(KwPropertyMap, RecordsFollowEachOther) {
     ASSERT_TRUE(loaded.Load(archive, position));
     EXPECT_TRUE(loaded.IsEmpty());
     EXPECT_EQ(position, archive.Size());
+}
+
+// The map keeps its entries in one vector; iteration must still run as over
+// chained buckets (17 at first, 2n + 1 when the entries reach twice their
+// number, rehashed in iteration order). A model with real chains checks it
+// through growth, replacement in another case and removal.
+TEST(KwStringMap, IteratesLikeChainedBuckets) {
+    std::vector<std::vector<std::pair<KwString, KwString>>> model(17);
+    size_t count = 0;
+    auto chainOf = [&](KwStringView key) -> auto& { return model[KwStringMap::Hash(key) % model.size()]; };
+    auto find = [&](KwStringView key) -> std::pair<KwString, KwString>* {
+        for (auto& e : chainOf(key))
+            if (KwEqualsNoCase(e.first, key)) return &e;
+        return nullptr;
+    };
+    KwStringMap map;
+    for (int i = 0; i < 300; ++i) {
+        const KwString key = KwFromUtf8((i % 3 ? "Key " : "KEY ") + std::to_string(i * 7919 % 101));
+        const KwString value = KwFromUtf8(std::to_string(i));
+        if (i % 11 == 10) {
+            auto& chain = chainOf(key);
+            const bool had = std::erase_if(chain, [&](auto& e) { return KwEqualsNoCase(e.first, key); }) > 0;
+            count -= had;
+            EXPECT_EQ(map.Remove(key), had) << i;
+            continue;
+        }
+        map.Set(key, value);
+        if (auto* e = find(key)) {
+            e->second = value;
+            continue;
+        }
+        if (count >= model.size() * 2) {
+            std::vector<std::vector<std::pair<KwString, KwString>>> grown(model.size() * 2 + 1);
+            for (auto& chain : model)
+                for (auto& e : chain) grown[KwStringMap::Hash(e.first) % grown.size()].push_back(std::move(e));
+            model.swap(grown);
+        }
+        chainOf(key).emplace_back(key, value);
+        ++count;
+    }
+    std::vector<std::pair<KwString, KwString>> expected, seen;
+    for (const auto& chain : model) expected.insert(expected.end(), chain.begin(), chain.end());
+    map.ForEach([&](const KwString& k, const KwString& v) { seen.emplace_back(k, v); });
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(map.Count(), count);
+    for (const auto& [k, v] : expected) EXPECT_EQ(*map.Find(KwFromUtf8(KwToUtf8(k))), v);
 }
 
 }  // namespace
