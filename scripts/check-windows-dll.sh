@@ -29,6 +29,7 @@ echo "check-windows-dll: configuring $build"
 cmake -S "$root" -B "$build" \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
   -DDSD_PLUGIN_ONLY=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
   || fail "cmake configuration for Windows failed"
 
 echo "check-windows-dll: building dsdinput"
