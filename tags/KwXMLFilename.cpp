@@ -87,7 +87,10 @@ void KwXMLFilename::ParseXml() {
     fileName_.clear();
     // The form this class writes is read directly; everything else goes
     // through the XML reader.
-    if (ParseWrittenForm(text)) return;
+    if (!ParseWrittenForm(text)) ReadWithXmlReader(text);
+}
+
+void KwXMLFilename::ReadWithXmlReader(KwStringView text) {
     KwXmlElement root;
     if (!KwXmlParse(text, root)) return;
     // The text starts with the element's tag, so the element is the root; its

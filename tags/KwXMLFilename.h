@@ -38,6 +38,10 @@ public:
     bool Flag() const { return flag_; }
     void SetFlag(bool flag) { flag_ = flag; }
 
+    // Takes the file name and items of an XMLFN text through the general XML
+    // reader (what Parse falls back to for texts other than the written form).
+    void ReadWithXmlReader(KwStringView text);
+
 private:
     void ParseXml();
     // Reads the XMLFN text exactly as ToText writes it for plain names and
