@@ -247,11 +247,19 @@ size_t CDSDFile::Produce(void* destination, uint64_t frames) {
     const uint64_t unit = outputFormat_.IsPackedDsd() ? 2ull * cs : cs;
     const uint64_t wanted = std::min<uint64_t>(frames * unit, kMaxInterleavedRead / unit * unit);
     if (wanted < 1) return 0;
-    blockBuffer_.Resize(static_cast<size_t>(wanted));
-    size_t obtained = container_->Fill(blockBuffer_.Data(), static_cast<size_t>(wanted));
+    // Native output with as many channels as the source passes the bytes on
+    // unchanged: the container puts them straight into the destination.
+    const bool straight = outputFormat_.IsNativeDsd() && cs == co;
+    uint8_t* target = straight ? static_cast<uint8_t*>(destination) : nullptr;
+    if (!straight) {
+        blockBuffer_.Resize(static_cast<size_t>(wanted));
+        target = blockBuffer_.Data();
+    }
+    size_t obtained = container_->Fill(target, static_cast<size_t>(wanted));
     obtained = std::min(obtained, static_cast<size_t>(wanted));
     obtained -= obtained % unit;  // whole frames only, so no channel reads past the data
-    return Deliver(destination, blockBuffer_.Data(), obtained / cs, 1, cs);
+    if (straight) return OutputBytes(obtained / cs);
+    return Deliver(destination, target, obtained / cs, 1, cs);
 }
 
 size_t CDSDFile::Deliver(void* destination, const uint8_t* source, size_t frames, size_t channelOffset,
