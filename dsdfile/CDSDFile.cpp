@@ -7,6 +7,7 @@
 
 #include "pcm/ConvertToPCM.h"
 #include "pcm/Dsd2Pcm.h"
+#include "dsdfile/DsdWindowContainer.h"
 #include "dsdfile/DsfContainer.h"
 #include "dsdfile/PlanarInterleave.h"
 
@@ -15,6 +16,11 @@ namespace {
 // The largest stretch one read of a byte-interleaved source moves; larger
 // requests are served in several calls.
 constexpr size_t kMaxInterleavedRead = size_t{1} << 26;
+
+// Source bytes a planar source is asked for at once (whole groups, at least
+// this many when the caller has room): as large as the container's
+// read-ahead, so that the read goes straight into the block buffer.
+constexpr size_t kPlanarRead = CDsdWindowContainer::kReadAhead;
 
 constexpr double kPackedScale = 1.0 / 8388608.0;  // 2^-23
 
@@ -88,11 +94,13 @@ bool CDSDFile::Open(IKwReader* reader, uint8_t readerOwned, uint32_t outputModes
         Close();
         return false;
     }
-    if (container_->LsbFirst()) {
+    ChooseOutputFormat(outputModes, highestDsdRate);
+    // Native output keeps the source's bit order; packed and PCM output read
+    // least-significant-bit-first bytes through the reversal table.
+    if (container_->LsbFirst() && !outputFormat_.IsNativeDsd()) {
         EnsureDecimatorTables();
         bitReverse_ = dsd2pcm_bit_reverse();
     }
-    ChooseOutputFormat(outputModes, highestDsdRate);
     if (!outputFormat_.IsNativeDsd() && !outputFormat_.IsPackedDsd() && !options.headerOnly) {
         convertContext_ = TakeConvertContext(outputFormat_.Channels(), outputFormat_.SampleRate(), options.lowPassMode);
         if (!convertContext_) {
@@ -204,26 +212,54 @@ size_t CDSDFile::Produce(void* destination, uint64_t frames) {
     const size_t blockSize = container_->BlockSizePerChannel();
     if (blockSize > 1) {
         const size_t group = blockSize * cs;
-        blockBuffer_.Resize(group);
-        const size_t got = container_->Fill(blockBuffer_.Data(), group);
-        if (got == group)
-            return Deliver(destination, blockBuffer_.Data(), container_->GroupFrames(blockBuffer_.Data()), blockSize,
-                           1);
-        // A file cut short inside its last group: every channel plays as far
-        // as the last one's block reaches, rather than losing the whole group.
-        const size_t lastBlockStart = (cs - 1) * blockSize;
-        return Deliver(destination, blockBuffer_.Data(), got > lastBlockStart ? got - lastBlockStart : 0, blockSize, 1);
+        // As many whole groups as the caller has room for, up to one large
+        // read: the reader then fills the block buffer directly (no copy
+        // through the container's read-ahead) and the per-group work stays
+        // in the cache.
+        const uint64_t groupFrames = outputFormat_.IsPackedDsd() ? blockSize / 2 : blockSize;
+        const size_t readGroups = std::max<size_t>((kPlanarRead + group - 1) / group, 1);
+        const size_t groups = static_cast<size_t>(std::clamp<uint64_t>(frames / groupFrames, 1, readGroups));
+        blockBuffer_.Resize(groups * group);
+        const size_t got = container_->Fill(blockBuffer_.Data(), groups * group);
+        const size_t whole = got / group;
+        auto* out = static_cast<uint8_t*>(destination);
+        size_t made = 0;
+        for (size_t g = 0; g < whole; ++g) {
+            const uint8_t* source = blockBuffer_.Data() + g * group;
+            // Only the group that ends the data may carry padding.
+            const bool last = g + 1 == whole && got % group == 0;
+            const size_t audio = last ? container_->GroupFrames(source) : blockSize;
+            made += Deliver(out + made, source, audio, blockSize, 1);
+        }
+        if (got % group != 0) {
+            // A file cut short inside its last group: every channel plays as
+            // far as the last one's block reaches, rather than losing the
+            // whole group.
+            const size_t tail = got % group;
+            const size_t lastBlockStart = (cs - 1) * blockSize;
+            made += Deliver(out + made, blockBuffer_.Data() + whole * group,
+                            tail > lastBlockStart ? tail - lastBlockStart : 0, blockSize, 1);
+        }
+        return made;
     }
     // Every `unit` source bytes become one output frame, whatever the source's
     // bits per sample: never take more bytes than the caller's frames can hold.
     const uint64_t unit = outputFormat_.IsPackedDsd() ? 2ull * cs : cs;
     const uint64_t wanted = std::min<uint64_t>(frames * unit, kMaxInterleavedRead / unit * unit);
     if (wanted < 1) return 0;
-    blockBuffer_.Resize(static_cast<size_t>(wanted));
-    size_t obtained = container_->Fill(blockBuffer_.Data(), static_cast<size_t>(wanted));
+    // Native output with as many channels as the source passes the bytes on
+    // unchanged: the container puts them straight into the destination.
+    const bool straight = outputFormat_.IsNativeDsd() && cs == co;
+    uint8_t* target = straight ? static_cast<uint8_t*>(destination) : nullptr;
+    if (!straight) {
+        blockBuffer_.Resize(static_cast<size_t>(wanted));
+        target = blockBuffer_.Data();
+    }
+    size_t obtained = container_->Fill(target, static_cast<size_t>(wanted));
     obtained = std::min(obtained, static_cast<size_t>(wanted));
     obtained -= obtained % unit;  // whole frames only, so no channel reads past the data
-    return Deliver(destination, blockBuffer_.Data(), obtained / cs, 1, cs);
+    if (straight) return OutputBytes(obtained / cs);
+    return Deliver(destination, target, obtained / cs, 1, cs);
 }
 
 size_t CDSDFile::Deliver(void* destination, const uint8_t* source, size_t frames, size_t channelOffset,

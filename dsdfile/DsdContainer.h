@@ -4,7 +4,7 @@
 // A container recognises its format on the reader, fills the source format
 // record, and then delivers the audio bytes in one of two layouts:
 //   * block-planar: groups of BlockSizePerChannel() bytes per channel, one
-//     channel after the other (Fill is always asked for one whole group);
+//     channel after the other (Fill is always asked for whole groups);
 //   * byte-interleaved (BlockSizePerChannel() == 1): one byte of every
 //     channel per frame (Fill is asked for whole frames).
 // CDSDFile turns those bytes into the output forms (native, packed, PCM).
@@ -44,8 +44,8 @@ public:
     // Puts up to `count` source bytes at `destination` and returns how many
     // arrived; 0 at the end. Fewer than asked only at the end of the audio.
     virtual size_t Fill(uint8_t* destination, size_t count) = 0;
-    // Frames per channel of the group that Fill just delivered that are audio
-    // (a planar format may pad its last group).
+    // Frames per channel that are audio in `group`, the last whole group that
+    // Fill just delivered (a planar format may pad the data's last group).
     virtual size_t GroupFrames(const uint8_t* /*group*/) const { return BlockSizePerChannel(); }
 
     // Moves to a time in milliseconds (negative and NaN: the start; past the

@@ -1,7 +1,10 @@
 #include "host/dsdhost/OutputFiles.h"
 
-#if !defined(DSD_NO_SNDFILE)
-#include <sndfile.h>
+#include "host/dsdhost/SndfileLoader.h"
+
+#include <errno.h>
+#ifndef _WIN32
+#include <unistd.h>
 #endif
 
 #include <cstring>
@@ -24,14 +27,16 @@ struct BufferedFile {
 class RawSink : public OutputSink {
 public:
     // Standard output may have been written to already, so its buffer cannot
-    // be replaced: the sink gathers the bytes itself.
-    RawSink(FILE* file, bool owned) : file_(file), owned_(owned) { pending_.reserve(kWriteBuffer); }
+    // be replaced: the sink gathers small pieces itself.
+    RawSink(FILE* file, bool owned) : file_(file), owned_(owned) {}
     ~RawSink() override {
         if (owned_ && file_) fclose(file_);
     }
     bool Write(const uint8_t* data, size_t size) override {
         if (pending_.size() + size > kWriteBuffer && !Drain()) return false;
-        if (size >= kWriteBuffer) return fwrite(data, 1, size, file_) == size;
+        // A large piece goes out as it is, without a copy.
+        if (size >= kDirectWrite) return Put(data, size);
+        if (pending_.capacity() < kWriteBuffer) pending_.reserve(kWriteBuffer);
         pending_.insert(pending_.end(), data, data + size);
         return true;
     }
@@ -46,11 +51,33 @@ public:
     }
 
 private:
+    // Pieces of at least this size skip the gathering.
+    static constexpr size_t kDirectWrite = size_t{256} << 10;
+
     bool Drain() {
         const size_t n = pending_.size();
-        const bool ok = n == 0 || fwrite(pending_.data(), 1, n, file_) == n;
+        const bool ok = n == 0 || Put(pending_.data(), n);
         pending_.clear();
         return ok;
+    }
+    // One system call for the whole piece where the system allows: the
+    // stream's buffer (a few KiB on standard output) would otherwise split
+    // it and copy a part.
+    bool Put(const uint8_t* data, size_t size) {
+#ifdef _WIN32
+        return fwrite(data, 1, size, file_) == size;
+#else
+        if (fflush(file_) != 0) return false;  // what the stream holds goes first
+        const int fd = fileno(file_);
+        while (size > 0) {
+            const ssize_t put = write(fd, data, size);
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) return false;
+            data += put;
+            size -= static_cast<size_t>(put);
+        }
+        return true;
+#endif
     }
 
     FILE* file_;
@@ -191,10 +218,10 @@ struct StdioFile {
 
 class WavSink : public OutputSink {
 public:
-    WavSink(SNDFILE* file, int channels, std::unique_ptr<StdioFile> stream)
-        : file_(file), channels_(channels), stream_(std::move(stream)) {}
+    WavSink(const SndfileApi& sf, SNDFILE* file, int channels, std::unique_ptr<StdioFile> stream)
+        : sf_(sf), file_(file), channels_(channels), stream_(std::move(stream)) {}
     ~WavSink() override {
-        if (file_) sf_close(file_);
+        if (file_) sf_.close(file_);
         if (stream_->file) fclose(stream_->file);
     }
     bool Write(const uint8_t* data, size_t size) override {
@@ -206,11 +233,11 @@ public:
         samples_.resize(frames * static_cast<size_t>(channels_));
         std::memcpy(samples_.data(), pending_.data(), frames * frameBytes);
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(frames * frameBytes));
-        return sf_writef_double(file_, samples_.data(), static_cast<sf_count_t>(frames)) ==
+        return sf_.writef_double(file_, samples_.data(), static_cast<sf_count_t>(frames)) ==
                static_cast<sf_count_t>(frames);
     }
     bool Finish() override {
-        bool ok = sf_close(file_) == 0;
+        bool ok = sf_.close(file_) == 0;
         file_ = nullptr;
         ok = fclose(stream_->file) == 0 && ok;
         stream_->file = nullptr;
@@ -218,6 +245,7 @@ public:
     }
 
 private:
+    const SndfileApi& sf_;
     SNDFILE* file_;
     int channels_;
     std::unique_ptr<StdioFile> stream_;
@@ -256,7 +284,8 @@ namespace {
 
 // Opens a libsndfile writer on a buffered stdio stream; `clip` makes integer
 // samples clip at full scale instead of wrapping.
-std::unique_ptr<OutputSink> OpenSndfileSink(const std::string& path, SF_INFO info, bool clip, std::string& error) {
+std::unique_ptr<OutputSink> OpenSndfileSink(const SndfileApi& sf, const std::string& path, SF_INFO info, bool clip,
+                                            std::string& error) {
     auto stream = std::make_unique<StdioFile>();
     // Read as well as written: libsndfile may read back its header.
     stream->file = fopen(path.c_str(), "w+b");
@@ -266,22 +295,24 @@ std::unique_ptr<OutputSink> OpenSndfileSink(const std::string& path, SF_INFO inf
     }
     stream->buffer.Attach(stream->file);
     SF_VIRTUAL_IO io{&StdioFile::Length, &StdioFile::Seek, &StdioFile::Read, &StdioFile::Write, &StdioFile::Tell};
-    SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, stream.get());
+    SNDFILE* file = sf.open_virtual(&io, SFM_WRITE, &info, stream.get());
     if (!file) {
-        error = "cannot create " + path + ": " + sf_strerror(nullptr);
+        error = "cannot create " + path + ": " + sf.strerror(nullptr);
         fclose(stream->file);
         return nullptr;
     }
     if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64)
-        sf_command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
-    if (clip) sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    return std::make_unique<WavSink>(file, info.channels, std::move(stream));
+        sf.command(file, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    if (clip) sf.command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    return std::make_unique<WavSink>(sf, file, info.channels, std::move(stream));
 }
 
 }  // namespace
 
 std::unique_ptr<OutputSink> OpenWavSink(const std::string& path, const StreamShape& shape, PcmFormat format,
                                         std::string& error) {
+    const SndfileApi* sf = LoadSndfile(error);
+    if (!sf) return nullptr;
     SF_INFO info{};
     info.channels = shape.channels;
     info.samplerate = static_cast<int>(shape.sampleRate);
@@ -291,26 +322,28 @@ std::unique_ptr<OutputSink> OpenWavSink(const std::string& path, const StreamSha
     // Written as RF64 and turned into plain WAV at the end when the sizes fit
     // the 32-bit fields, so long decodes never overflow the header.
     info.format = SF_FORMAT_RF64 | subtype;
-    if (!sf_format_check(&info)) {
+    if (!sf->format_check(&info)) {
         error = "libsndfile cannot write this WAV format";
         return nullptr;
     }
     // Float samples are stored as delivered; 24-bit integers clip at full scale.
-    return OpenSndfileSink(path, info, format == PcmFormat::S24, error);
+    return OpenSndfileSink(*sf, path, info, format == PcmFormat::S24, error);
 }
 
 std::unique_ptr<OutputSink> OpenFlacSink(const std::string& path, const StreamShape& shape, std::string& error) {
+    const SndfileApi* sf = LoadSndfile(error);
+    if (!sf) return nullptr;
     SF_INFO info{};
     info.channels = shape.channels;
     info.samplerate = static_cast<int>(shape.sampleRate);
     info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
-    if (!sf_format_check(&info)) {
+    if (!sf->format_check(&info)) {
         error = "libsndfile cannot write FLAC with " + std::to_string(shape.channels) + " channels at " +
                 std::to_string(shape.sampleRate) + " Hz";
         return nullptr;
     }
     // 24-bit integers clip at full scale (the +6 dB setting can exceed it).
-    return OpenSndfileSink(path, info, true, error);
+    return OpenSndfileSink(*sf, path, info, true, error);
 }
 
 #else  // no libsndfile in this build

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "host/common/KwHostObject.h"
@@ -220,16 +221,18 @@ int CmdDecode(const PluginLibrary& plugin, IKwHost* host, const std::string& in,
     const bool showProgress = isatty(STDERR_FILENO) != 0;
     const double totalSeconds = static_cast<double>(AskInt(s, 1)) / 1000.0;
     const double bytesPerSecond = static_cast<double>(shape.sampleRate) * shape.channels * bits / 8.0;
-    // The plug-in delivers a DSF file one block group per read and nothing when
-    // the request is smaller than a group (6 channels of 4096 bytes become
-    // 196608 bytes of PCM), so the request is generous.
-    std::vector<uint8_t> buffer(1 << 20);
+    // A generous request: the plug-in fills it with whole DSF block groups
+    // (6 channels of 4096 bytes become 196608 bytes of PCM) read in few reader
+    // calls, and keeps only a part group aside for the next request. The
+    // buffer is not zeroed: the plug-in writes every byte it reports.
+    constexpr int32_t kReadSize = 1 << 20;
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReadSize]);
     uint64_t delivered = 0;
     int ticks = 0;
     for (;;) {
-        const int32_t n = s->Read(buffer.data(), static_cast<int32_t>(buffer.size()));
+        const int32_t n = s->Read(buffer.get(), kReadSize);
         if (n <= 0) break;
-        if (!sink->Write(buffer.data(), static_cast<size_t>(n))) {
+        if (!sink->Write(buffer.get(), static_cast<size_t>(std::min(n, kReadSize)))) {
             fprintf(stderr, "\ndsdhost: write error on %s\n", out.c_str());
             return 1;
         }

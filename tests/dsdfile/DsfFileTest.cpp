@@ -106,6 +106,47 @@ TEST(DsfFile, NativeDeliveryBlockGroupsTrailingPaddingAndPiecewiseReads) {
     for (size_t c = 0; c < 40; ++c) EXPECT_EQ(out[5 * 40 + c], image.channelData[c][5]) << c;
 }
 
+TEST(DsfFile, LargeRequestsDeliverWhatGroupByGroupReadsDeliver) {
+    // A request with room for many groups is served from reads of many groups
+    // at once; padding is dropped only from the group that ends the data, and
+    // a group cut short plays as far as its last channel reaches.
+    struct Case {
+        uint32_t channels, block, groups;
+        size_t cut;  // bytes cut from the end of the file
+    };
+    const Case cases[] = {{2, 256, 3, 0}, {2, 256, 3, 10}, {2, 256, 3, 300}, {2, 256, 3, 512},
+                          {6, 4096, 25, 0}, {6, 4096, 25, 5000}, {1, 4096, 70, 7}};
+    for (const Case& c : cases) {
+        DsfImage image = Image(c.channels, c.block, size_t{c.block} * c.groups);
+        // Every block ends in zero bytes (audio, but for the data's last group
+        // also the padding), more of them at the very end.
+        for (uint32_t ch = 0; ch < c.channels; ++ch) {
+            Bytes& data = image.channelData[ch];
+            for (size_t end = c.block; end <= data.size(); end += c.block)
+                std::fill(&data[end - 3 - ch], &data[end - 1] + 1, 0);
+            std::fill(data.end() - 30 - ch, data.end(), 0);
+        }
+        auto bytes = image.Build();
+        bytes.resize(bytes.size() - c.cut);
+        for (uint32_t modes : {kOutputNativeDsd, kOutputPackedDsdA, 0u}) {
+            SCOPED_TRACE(::testing::Message() << c.channels << " ch, block " << c.block << ", cut " << c.cut
+                                              << ", modes " << modes);
+            // A pooled PCM converter keeps its previous user's state until a seek.
+            CDSDFile file;
+            ASSERT_TRUE(OpenBytes(file, bytes, modes) && file.Seek(0));
+            const uint32_t groupFrames = modes == kOutputPackedDsdA ? c.block / 2 : c.block;
+            const Bytes byGroup = ReadAllBytes(file, groupFrames);
+            if (modes == kOutputNativeDsd) {
+                EXPECT_EQ(byGroup, ExpectedNative(Bytes(bytes.begin() + 92, bytes.end()), c.channels, c.block));
+            }
+            for (uint32_t frames : {groupFrames * (c.groups + 1), groupFrames * 7 / 2}) {
+                ASSERT_TRUE(OpenBytes(file, bytes, modes) && file.Seek(0));
+                EXPECT_EQ(ReadAllBytes(file, frames), byGroup) << frames;
+            }
+        }
+    }
+}
+
 TEST(DsfFile, PackedDeliveryReversesBitsAndPairsBytes) {
     DsfImage image = Image(2, 8, 8);
     image.channelData[0][0] = 0x01;
@@ -162,6 +203,7 @@ TEST(DsfFile, PcmOutputSeekAndClose) {
     MemoryReader* reader = nullptr;
     ASSERT_TRUE(OpenBytes(file, Image(2, 64, 64 * 20).Build(), 0, KW_T("dsf"), 0, &reader));
     EXPECT_EQ(file.OutputFormat().SampleRate(), 352800u);
+    ASSERT_TRUE(file.Seek(0));  // a pooled converter may carry an earlier file's state
     // A seek restarts the converters: the same position gives the same values.
     std::vector<double> samples(2 * 64, 1e300);
     ASSERT_EQ(file.ReadSamples(samples.data(), 64), 64u * 2 * 8);
