@@ -8,10 +8,6 @@
 
 #include "support/KwTypes.h"
 
-ConfigCommand::ConfigCommand(CLI::App& app) {
-    config_ = app.add_subcommand("config", "open the plug-in's configuration window (command 1)");
-}
-
 namespace {
 
 // Why no window can be shown here, or empty when one can.
@@ -30,7 +26,7 @@ const char* NoWindowReason() {
 
 }  // namespace
 
-int ConfigCommand::Run(const PluginLibrary& plugin, IKwHost* host) {
+int RunConfigCommand(const PluginLibrary& plugin, IKwHost* host) {
     if (const char* reason = NoWindowReason(); *reason) {
         fprintf(stderr, "dsdhost: config: %s\n", reason);
         return 1;

@@ -1,6 +1,5 @@
 #include "host/dsdhost/DiscImage.h"
 
-#include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <filesystem>
@@ -92,10 +91,4 @@ int DecodeAllTracks(const std::string& image, const std::string& outDir, const s
         if (rc != 0) return rc;
     }
     return 0;
-}
-
-CLI::App* AddTracksCommand(CLI::App& app, std::string& image) {
-    CLI::App* tracks = app.add_subcommand("tracks", "list the tracks of a Super Audio CD image");
-    tracks->add_option("IMAGE", image, "disc image (.iso or .sacd)")->required();
-    return tracks;
 }

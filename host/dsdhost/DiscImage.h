@@ -7,10 +7,6 @@
 #include <string>
 #include <vector>
 
-namespace CLI {
-class App;
-}
-
 struct DiscTrackFacts {
     int number = 0;  // 1-based, over both areas
     uint32_t area = 0;
@@ -44,5 +40,3 @@ int DecodeAllTracks(const std::string& image, const std::string& outDir, const s
 // "IMAGE;N" for a track number above 0, else the path unchanged.
 std::string WithTrack(const std::string& path, int track);
 
-// Adds the "tracks" subcommand; returns it so that main can test parsed().
-CLI::App* AddTracksCommand(CLI::App& app, std::string& image);

@@ -66,27 +66,15 @@ std::string Ask(IKwAudioInput* source, int32_t code) {
 
 }  // namespace
 
-TagCommands::TagCommands(CLI::App& app, CLI::App* info, const std::string* infoFile)
-    : info_(info), infoFile_(infoFile) {
-    tags_ = app.add_subcommand("tags", "list or edit the ID3v2 tag of a DSF file through the plug-in");
-    tags_->add_option("FILE", files_, "DSF file(s) to list; editing takes one")->required();
-    auto* set = tags_->add_option("--set", sets_, "FIELD=VALUE to store (an empty VALUE removes the field)");
-    auto* image = tags_->add_option("--image", images_, "FIELD=PATH of an image file to store, e.g. \"Image File=cover.jpg\"");
-    tags_->add_flag("--remove", remove_, "remove the whole tag from the file")->excludes(set)->excludes(image);
-    info_->add_flag("--json", json_, "print properties, tag fields and input facts as one JSON object");
-}
-
-bool TagCommands::Parsed() const { return tags_->parsed() || (info_->parsed() && json_); }
-
 int TagCommands::Run(const PluginLibrary& plugin, IKwHost* host) {
-    const bool edit = !sets_.empty() || !images_.empty() || remove_;
-    if (tags_->parsed() && edit && files_.size() != 1) {
+    const TagRequest& r = request_;
+    const bool edit = !r.json && (!r.sets.empty() || !r.images.empty() || r.remove);
+    if (edit && r.files.size() != 1) {
         fprintf(stderr, "dsdhost: tags edits one file at a time\n");
         return 1;
     }
-    const std::vector<std::string> paths = tags_->parsed() ? files_ : std::vector<std::string>{*infoFile_};
     int status = 0;
-    for (const std::string& path : paths) {
+    for (const std::string& path : r.files) {
         KwPtr<IKwAudioFileInfo> info(plugin.NewFileInfo(host));
         if (!info) {
             fprintf(stderr, "dsdhost: the plug-in gave no file-information object\n");
@@ -98,9 +86,9 @@ int TagCommands::Run(const PluginLibrary& plugin, IKwHost* host) {
             status = 1;
             continue;
         }
-        if (!tags_->parsed()) return Json(plugin, host, info.get());
+        if (r.json) return Json(plugin, host, info.get(), path);
         if (edit) return Edit(info.get(), path);
-        if (paths.size() > 1) printf("-- %s\n", path.c_str());
+        if (r.files.size() > 1) printf("-- %s\n", path.c_str());
         status |= List(info.get());
     }
     return status;
@@ -126,7 +114,7 @@ int TagCommands::Edit(IKwAudioFileInfo* info, const std::string& file) {
         fprintf(stderr, "dsdhost: %s has no ID3v2 tag that the plug-in can write (only DSF files have one)\n", path);
         return 1;
     }
-    if (remove_) {
+    if (request_.remove) {
         if (info->RemoveTag(0) != 0) {
             fprintf(stderr, "dsdhost: the tag of %s could not be removed\n", path);
             return 1;
@@ -134,7 +122,7 @@ int TagCommands::Edit(IKwAudioFileInfo* info, const std::string& file) {
         return info->Close() ? 0 : 1;
     }
     std::vector<std::pair<std::string, std::string>> edits;
-    for (const std::string& text : sets_) {
+    for (const std::string& text : request_.sets) {
         std::string field, value;
         if (!SplitAssignment(text, field, value)) {
             fprintf(stderr, "dsdhost: --set needs FIELD=VALUE, not \"%s\"\n", text.c_str());
@@ -142,7 +130,7 @@ int TagCommands::Edit(IKwAudioFileInfo* info, const std::string& file) {
         }
         edits.emplace_back(field, value);
     }
-    for (const std::string& text : images_) {
+    for (const std::string& text : request_.images) {
         std::string field, image;
         if (!SplitAssignment(text, field, image)) {
             fprintf(stderr, "dsdhost: --image needs FIELD=PATH, not \"%s\"\n", text.c_str());
@@ -169,9 +157,9 @@ int TagCommands::Edit(IKwAudioFileInfo* info, const std::string& file) {
     return 0;
 }
 
-int TagCommands::Json(const PluginLibrary& plugin, IKwHost* host, IKwAudioFileInfo* info) {
+int TagCommands::Json(const PluginLibrary& plugin, IKwHost* host, IKwAudioFileInfo* info, const std::string& path) {
     nlohmann::ordered_json out;
-    out["file"] = *infoFile_;
+    out["file"] = path;
     for (const char* name : kProperties) {
         bool found = false;
         const std::string value = Get(info, KwFromUtf8(name), &found);
@@ -188,7 +176,7 @@ int TagCommands::Json(const PluginLibrary& plugin, IKwHost* host, IKwAudioFileIn
     info->Close();
 
     KwPtr<IKwAudioInput> source(plugin.NewInputSource(host));
-    if (source && source->Open(HostFileName(*infoFile_).c_str()) == 0) {
+    if (source && source->Open(HostFileName(path).c_str()) == 0) {
         const std::pair<const char*, int32_t> facts[] = {
             {"plug-in", 2},  {"sample rate", 8},   {"channels", 9},    {"bits", 10},
             {"bit rate", 0}, {"length", 12},       {"duration ms", 1}, {"from memory", 34}};

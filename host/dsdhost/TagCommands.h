@@ -3,35 +3,32 @@
 // "info FILE --json" prints properties, tag fields and input facts as JSON.
 #pragma once
 
-#include <CLI/CLI.hpp>
-
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/dsdhost/PluginHost.h"
 
+// What the command line asks of them (main fills it in).
+struct TagRequest {
+    bool json = false;                // "info FILE --json" (else "tags FILE...")
+    std::vector<std::string> files;   // the files named
+    std::vector<std::string> sets;    // --set FIELD=VALUE
+    std::vector<std::string> images;  // --image FIELD=PATH
+    bool remove = false;              // --remove
+};
+
 class TagCommands {
 public:
-    // Adds the "tags" subcommand to `app` and the "--json" flag to `info`,
-    // whose file argument is `infoFile`.
-    TagCommands(CLI::App& app, CLI::App* info, const std::string* infoFile);
+    explicit TagCommands(TagRequest request) : request_(std::move(request)) {}
 
-    // True when a command handled here was given on the command line.
-    bool Parsed() const;
-    // Runs it; the exit status (non-zero with the reason on stderr on failure).
+    // Runs the request; the exit status (non-zero with the reason on stderr on failure).
     int Run(const PluginLibrary& plugin, IKwHost* host);
 
 private:
     int List(IKwAudioFileInfo* info);
     int Edit(IKwAudioFileInfo* info, const std::string& path);
-    int Json(const PluginLibrary& plugin, IKwHost* host, IKwAudioFileInfo* info);
+    int Json(const PluginLibrary& plugin, IKwHost* host, IKwAudioFileInfo* info, const std::string& path);
 
-    CLI::App* tags_ = nullptr;
-    CLI::App* info_ = nullptr;
-    const std::string* infoFile_ = nullptr;
-    bool json_ = false;
-    std::vector<std::string> files_;
-    std::vector<std::string> sets_;
-    std::vector<std::string> images_;
-    bool remove_ = false;
+    TagRequest request_;
 };

@@ -1,5 +1,7 @@
 // dsdhost: a command-line media-player host for the DSD input plug-in. It
 // drives the plug-in only through its two exports, as a player would.
+// The only file that includes the argument library: its header costs several
+// seconds of compile time in every file that includes it.
 #include <CLI/CLI.hpp>
 #include <unistd.h>
 
@@ -297,8 +299,18 @@ int main(int argc, char** argv) {
     bool allTracks = false;
     info->add_option("--track", infoTrack, "disc-image track N (same as FILE;N)");
 
-    TagCommands tagCommands(app, info, &infoFile);
-    ConfigCommand configCommand(app);
+    bool infoJson = false;
+    info->add_flag("--json", infoJson, "print properties, tag fields and input facts as one JSON object");
+
+    TagRequest tagRequest;
+    auto* tags = app.add_subcommand("tags", "list or edit the ID3v2 tag of a DSF file through the plug-in");
+    tags->add_option("FILE", tagRequest.files, "DSF file(s) to list; editing takes one")->required();
+    auto* tagSet = tags->add_option("--set", tagRequest.sets, "FIELD=VALUE to store (an empty VALUE removes the field)");
+    auto* tagImage = tags->add_option("--image", tagRequest.images,
+                                      "FIELD=PATH of an image file to store, e.g. \"Image File=cover.jpg\"");
+    tags->add_flag("--remove", tagRequest.remove, "remove the whole tag from the file")->excludes(tagSet)->excludes(tagImage);
+
+    auto* config = app.add_subcommand("config", "open the plug-in's configuration window (command 1)");
 
     auto* decode = app.add_subcommand("decode", "play a file through the plug-in into a file");
     std::string in, out, output = "pcm", variant = "a", pcmFormat = "f64";
@@ -317,7 +329,8 @@ int main(int argc, char** argv) {
     decode->add_option("OUT", out, "'-' or .raw: bytes as delivered; .dff: DSDIFF; .wav: PCM WAV; .flac: 24-bit FLAC")
         ->required();
     std::string tracksImage;
-    auto* tracks = AddTracksCommand(app, tracksImage);
+    auto* tracks = app.add_subcommand("tracks", "list the tracks of a Super Audio CD image");
+    tracks->add_option("IMAGE", tracksImage, "disc image (.iso or .sacd)")->required();
 
     CLI11_PARSE(app, argc, argv);
 
@@ -334,8 +347,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     KwHostObject host;
-    if (tagCommands.Parsed()) return tagCommands.Run(plugin, &host);
-    if (configCommand.Parsed()) return configCommand.Run(plugin, &host);
+    if (tags->parsed()) return TagCommands(std::move(tagRequest)).Run(plugin, &host);
+    if (info->parsed() && infoJson) {
+        tagRequest = TagRequest{.json = true, .files = {infoFile}};
+        return TagCommands(std::move(tagRequest)).Run(plugin, &host);
+    }
+    if (config->parsed()) return RunConfigCommand(plugin, &host);
     if (info->parsed()) {
         const int32_t modes = infoOutput == "native" ? 1 : infoOutput == "packed" ? 2 : 0;
         return CmdInfo(plugin, &host, WithTrack(infoFile, infoTrack), modes);

@@ -10,7 +10,6 @@ using namespace dsttest;
 namespace {
 
 constexpr int32_t kRate = 2822400;
-constexpr uint32_t kF = 4704;
 
 // Coded-frame prefix for one channel: one segment, tables share the filter
 // segmentation and mapping.
