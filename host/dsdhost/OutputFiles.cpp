@@ -3,7 +3,10 @@
 #include "host/dsdhost/SndfileLoader.h"
 
 #include <errno.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -257,7 +260,13 @@ private:
 }  // namespace
 
 std::unique_ptr<OutputSink> OpenRawSink(const std::string& path, std::string& error) {
-    if (path == "-") return std::make_unique<RawSink>(stdout, false);
+    if (path == "-") {
+#ifdef _WIN32
+        // Audio bytes, not text: no line-end translation.
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
+        return std::make_unique<RawSink>(stdout, false);
+    }
     FILE* file = fopen(path.c_str(), "wb");
     if (!file) {
         error = "cannot create " + path + ": " + strerror(errno);

@@ -1,9 +1,10 @@
 #include "host/dsdhost/SndfileLoader.h"
 
 #if !defined(DSD_NO_SNDFILE)
-#include <dlfcn.h>
-
 #include <mutex>
+
+#include "support/KwPlatform.h"
+#include "support/KwTypes.h"
 
 #ifndef DSD_SNDFILE_LIBRARY
 #define DSD_SNDFILE_LIBRARY "libsndfile.so.1"
@@ -12,8 +13,8 @@
 namespace {
 
 template <typename F>
-bool Find(void* library, const char* name, F& function) {
-    function = reinterpret_cast<F>(dlsym(library, name));
+bool Find(KwModuleHandle library, const char* name, F& function) {
+    function = reinterpret_cast<F>(KwGetProcAddress(library, name));
     return function != nullptr;
 }
 
@@ -25,10 +26,9 @@ const SndfileApi* LoadSndfile(std::string& error) {
     static std::once_flag once;
     std::call_once(once, [] {
         // Kept loaded until the process ends: sinks may still be open at exit.
-        void* library = dlopen(DSD_SNDFILE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        const KwModuleHandle library = KwLoadLibrary(KwFromUtf8(DSD_SNDFILE_LIBRARY), 0);
         if (!library) {
-            const char* why = dlerror();
-            failure = std::string("cannot load " DSD_SNDFILE_LIBRARY ": ") + (why ? why : "unknown error");
+            failure = "cannot load " DSD_SNDFILE_LIBRARY " (needed for WAV and FLAC output)";
             return;
         }
         SndfileApi found;

@@ -349,8 +349,10 @@ int main(int argc, char** argv) {
     KwHostObject host;
     if (tags->parsed()) return TagCommands(std::move(tagRequest)).Run(plugin, &host);
     if (info->parsed() && infoJson) {
-        tagRequest = TagRequest{.json = true, .files = {infoFile}};
-        return TagCommands(std::move(tagRequest)).Run(plugin, &host);
+        TagRequest json;
+        json.json = true;
+        json.files = {infoFile};
+        return TagCommands(std::move(json)).Run(plugin, &host);
     }
     if (config->parsed()) return RunConfigCommand(plugin, &host);
     if (info->parsed()) {
