@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "plugin/SharedToolsHelper.h"
@@ -92,11 +93,15 @@ bool CDSDFileInfo::GetTagSummary(IKwDllString* result) {
         text += KW_T(" Tag: (");
         text += KwFormatInt64(static_cast<int64_t>(tag_->RawLength()));
         text += KW_T(" bytes)\r\n");
+        text.reserve(64 * (tag_->FrameCount() + 1));
         for (size_t i = 0; i < tag_->FrameCount(); ++i) {
-            const KwString line = tag_->FrameDisplayText(i);
-            if (line.empty()) continue;
+            const size_t mark = text.size();
             text += KW_T("  ");
-            text += line;
+            tag_->AppendFrameDisplayText(i, text);
+            if (text.size() == mark + 2) {
+                text.resize(mark);  // an empty line is left out
+                continue;
+            }
             text += KW_T("\r\n");
         }
     }
@@ -129,11 +134,12 @@ void CDSDFileInfo::ReadTag() {
     const int64_t size = reader->GetSize();
     if (offset == 0 || size < 0 || offset >= static_cast<uint64_t>(size)) return;
     const int64_t length = std::min<int64_t>(size - static_cast<int64_t>(offset), kMaxTagBlock);
-    std::vector<uint8_t> block(static_cast<size_t>(length));
+    // Filled by the read, so not cleared first.
+    const auto block = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(length));
     if (reader->Seek(static_cast<int64_t>(offset), kKwSeekBegin) != static_cast<int64_t>(offset) ||
-        !ReadExactly(reader, block.data(), block.size()))
+        !ReadExactly(reader, block.get(), static_cast<size_t>(length)))
         return;
-    if (!tag_->Parse(block.data(), block.size())) tag_->Reset();
+    if (!tag_->Parse(block.get(), static_cast<size_t>(length))) tag_->Reset();
 }
 
 bool CDSDFileInfo::WriteTag(const uint8_t* bytes, size_t size) {

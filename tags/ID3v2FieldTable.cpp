@@ -183,15 +183,23 @@ public:
     const std::vector<size_t>* Find(KwStringView name) const {
         const size_t h = Hash(name);
         for (size_t i = h & kMask; slots_[i].positions; i = (i + 1) & kMask)
-            if (slots_[i].hash == h && slots_[i].key == name) return slots_[i].positions;
+            if (slots_[i].hash == h && slots_[i].key.size() == name.size() &&
+                std::memcmp(slots_[i].key.data(), name.data(), name.size() * sizeof(KwChar)) == 0)
+                return slots_[i].positions;
         return nullptr;
     }
 
 private:
     static constexpr size_t kMask = 255;  // room for far more than the table's names
+    // The length and three of the units tell the table's names well enough
+    // apart; names are looked up once per field read, so the hash does not
+    // walk the whole name.
     static size_t Hash(KwStringView s) {
-        uint64_t h = s.size();
-        for (KwChar c : s) h = h * 131 + static_cast<uint16_t>(c);
+        const size_t n = s.size();
+        uint64_t h = n;
+        if (n > 0)
+            h = (h << 48) ^ static_cast<uint16_t>(s[0]) ^ (uint64_t{static_cast<uint16_t>(s[n / 2])} << 16) ^
+                (uint64_t{static_cast<uint16_t>(s[n - 1])} << 32);
         return static_cast<size_t>((h * 0x9E3779B97F4A7C15ull) >> 56);  // the well-mixed top bits
     }
     struct Slot {
@@ -241,6 +249,8 @@ CID3v2Tag::RowList CID3v2Tag::RowsOf(KwStringView name) const {
 }
 
 bool CID3v2Tag::AnyRow(const RowList& rows, uint32_t mask) const {
+    // Every built-in row carries kFieldBuiltIn.
+    if ((mask & kFieldBuiltIn) && rows.builtIn && !rows.builtIn->empty()) return true;
     for (size_t k = 0; k < rows.Size(); ++k)
         if (Row(rows[k]).flags & mask) return true;
     return false;
@@ -284,7 +294,7 @@ std::vector<CID3v2Tag::Match> CID3v2Tag::FindFrames(KwStringView name, bool crea
     while (const CID3v2Field* row = NextRow(name, cursor, create, kFieldAllRows)) {
         create = false;
         for (size_t f = 0; f < frames_.size(); ++f)
-            if (FrameMatches(*row, *frames_[f])) {
+            if (FrameMatches(*row, frames_[f])) {
                 matches.push_back({row, f});
                 if (firstOnly) return matches;
             }

@@ -1,6 +1,7 @@
 #include "tags/ID3v2Text.h"
 
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -74,9 +75,13 @@ KwString ID3v2ReadText(const uint8_t* p, size_t& pos, size_t end, uint8_t encodi
 KwString ID3v2ReadTexts(const uint8_t* p, size_t& pos, size_t end, uint8_t encoding) {
     KwString joined;
     while (pos < end) {
-        const KwString text = ID3v2ReadText(p, pos, end, encoding);
+        KwString text = ID3v2ReadText(p, pos, end, encoding);
         if (text.empty()) continue;
-        if (!joined.empty()) joined.push_back(KW_T(';'));
+        if (joined.empty()) {
+            joined = std::move(text);  // the usual single text: no copy
+            continue;
+        }
+        joined.push_back(KW_T(';'));
         joined += text;
     }
     return joined;
