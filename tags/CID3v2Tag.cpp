@@ -271,11 +271,24 @@ bool CID3v2Tag::FindForReading(KwStringView name, Match& match) {
         return MatchRows(RowsOf(name), match);
     }
     if (MatchRows(rows, match)) return true;
-    // A field with no row writable in this version is written to the TXXX row
-    // that the store adds; find it there too, or a value written by this tag
-    // could not be read back once the file is reopened.
-    if (AnyRow(rows, MajorVersion() >= 4 ? kFieldWrite24 : kFieldWrite23) || !CreateRows(name)) return false;
-    return MatchRows(RowsOf(name), match);
+    // A field with no row writable in this version is written to a TXXX frame
+    // described by its name (the row the store adds); find it there too, or a
+    // value written by this tag could not be read back once the file is
+    // reopened. Reading does not add that row: the table stays as it is.
+    if (AnyRow(rows, MajorVersion() >= 4 ? kFieldWrite24 : kFieldWrite23) || KwEqualsNoCase(name, KW_T("Year")))
+        return false;
+    static const CID3v2Field kUserTextRow = [] {
+        CID3v2Field row;
+        std::memcpy(row.frameId, "TXXX", 4);
+        row.flags = kFieldWrite23 | kFieldWrite24;
+        return row;
+    }();
+    for (size_t f = 0; f < frames_.size(); ++f)
+        if (std::memcmp(frames_[f].id, "TXXX", 4) == 0 && KwEqualsNoCase(frames_[f].description, name)) {
+            match = {&kUserTextRow, f};
+            return true;
+        }
+    return false;
 }
 
 bool CID3v2Tag::LookupField(KwStringView name, KwPropertyMap& result) {

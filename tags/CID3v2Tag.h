@@ -125,6 +125,7 @@ private:
     struct RowList {
         const std::vector<size_t>* builtIn = nullptr;
         const std::vector<size_t>* added = nullptr;
+        uint32_t builtInFlags = 0;  // the union of the built-in rows' flags
         size_t Size() const { return (builtIn ? builtIn->size() : 0) + (added ? added->size() : 0); }
         size_t operator[](size_t k) const {
             const size_t n = builtIn ? builtIn->size() : 0;
@@ -144,7 +145,7 @@ private:
     void FramesChanged() { builtInMatchesValid_ = false; }
     static const std::vector<CID3v2Field>& BuiltInRows();
     static const ID3v2RowIndex& BuiltInIndex();
-    static const std::vector<size_t>* BuiltInPositions(KwStringView name);
+    static const std::vector<size_t>* BuiltInPositions(KwStringView name, uint32_t& flags);
     bool ReadFrames(const uint8_t* raw, size_t start, size_t readable);
     void RebuildPicture22(CID3v2Frame& frame);
     // Every (row, frame) pair of a field, or only the first.

@@ -172,21 +172,29 @@ namespace {
 // Open-addressing table of the built-in names as spelled in the table.
 class ExactNames {
 public:
-    explicit ExactNames(const ID3v2RowIndex& index) {
+    ExactNames(const ID3v2RowIndex& index, const std::vector<CID3v2Field>& rows) {
         for (const auto& [key, positions] : index) {
             const size_t h = Hash(key);
             size_t i = h & kMask;
             while (slots_[i].positions) i = (i + 1) & kMask;
-            slots_[i] = {h, KwStringView(key), &positions};
+            slots_[i] = {h, KwStringView(key), &positions, RowFlags(positions, rows)};
         }
     }
-    const std::vector<size_t>* Find(KwStringView name) const {
+    // The name's rows and the union of their flags.
+    const std::vector<size_t>* Find(KwStringView name, uint32_t& flags) const {
         const size_t h = Hash(name);
         for (size_t i = h & kMask; slots_[i].positions; i = (i + 1) & kMask)
             if (slots_[i].hash == h && slots_[i].key.size() == name.size() &&
-                std::memcmp(slots_[i].key.data(), name.data(), name.size() * sizeof(KwChar)) == 0)
+                std::memcmp(slots_[i].key.data(), name.data(), name.size() * sizeof(KwChar)) == 0) {
+                flags = slots_[i].flags;
                 return slots_[i].positions;
+            }
         return nullptr;
+    }
+    static uint32_t RowFlags(const std::vector<size_t>& positions, const std::vector<CID3v2Field>& rows) {
+        uint32_t flags = 0;
+        for (const size_t p : positions) flags |= rows[p].flags;
+        return flags;
     }
 
 private:
@@ -206,19 +214,23 @@ private:
         size_t hash = 0;
         KwStringView key;
         const std::vector<size_t>* positions = nullptr;
+        uint32_t flags = 0;
     };
     Slot slots_[kMask + 1];
 };
 
 }  // namespace
 
-const std::vector<size_t>* CID3v2Tag::BuiltInPositions(KwStringView name) {
-    static const ExactNames exact(BuiltInIndex());
+const std::vector<size_t>* CID3v2Tag::BuiltInPositions(KwStringView name, uint32_t& flags) {
+    static const ExactNames exact(BuiltInIndex(), BuiltInRows());
     static_assert(kID3BuiltInRows < 200);
-    if (const std::vector<size_t>* positions = exact.Find(name)) return positions;
+    flags = 0;
+    if (const std::vector<size_t>* positions = exact.Find(name, flags)) return positions;
     const ID3v2RowIndex& index = BuiltInIndex();
     const auto it = index.find(name);
-    return it != index.end() ? &it->second : nullptr;
+    if (it == index.end()) return nullptr;
+    flags = ExactNames::RowFlags(it->second, BuiltInRows());
+    return &it->second;
 }
 
 void CID3v2Tag::AddRow(std::string_view frameId, KwStringView name, KwStringView description, uint32_t flags,
@@ -238,7 +250,7 @@ void CID3v2Tag::AddRow(std::string_view frameId, KwStringView name, KwStringView
 
 CID3v2Tag::RowList CID3v2Tag::RowsOf(KwStringView name) const {
     RowList rows;
-    rows.builtIn = BuiltInPositions(name);
+    rows.builtIn = BuiltInPositions(name, rows.builtInFlags);
     // Names of equal folding have equal lengths: most names are ruled out
     // without hashing.
     if (addedLengths_ & (uint64_t{1} << (name.size() & 63))) {
@@ -249,10 +261,10 @@ CID3v2Tag::RowList CID3v2Tag::RowsOf(KwStringView name) const {
 }
 
 bool CID3v2Tag::AnyRow(const RowList& rows, uint32_t mask) const {
-    // Every built-in row carries kFieldBuiltIn.
-    if ((mask & kFieldBuiltIn) && rows.builtIn && !rows.builtIn->empty()) return true;
-    for (size_t k = 0; k < rows.Size(); ++k)
-        if (Row(rows[k]).flags & mask) return true;
+    if (rows.builtInFlags & mask) return true;
+    if (!rows.added) return false;
+    for (const size_t position : *rows.added)
+        if (Row(position).flags & mask) return true;
     return false;
 }
 
