@@ -131,7 +131,8 @@ void CDSDFileInfo::ReadTag() {
     if (!reader || !reader->IsOpen() || std::memcmp(file_->DsfHeader(), "DSD ", 4) != 0) return;
     tag_ = std::make_unique<CID3v2Tag>(CKwSharedToolsHelper::Instance().GetTools());
     const uint64_t offset = file_->MetadataOffset();
-    const int64_t size = reader->GetSize();
+    // The size read with the headers a moment ago: one system call fewer.
+    const int64_t size = file_->DsfFileSize();
     if (offset == 0 || size < 0 || offset >= static_cast<uint64_t>(size)) return;
     const int64_t length = std::min<int64_t>(size - static_cast<int64_t>(offset), kMaxTagBlock);
     // Filled by the read, so not cleared first.

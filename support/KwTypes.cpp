@@ -58,6 +58,15 @@ void KwAppendCodePoint(KwString& out, uint32_t cp) {
 }
 
 std::string KwToUtf8(KwStringView s) {
+    // Texts are mostly plain ASCII: those are narrowed unit by unit into a
+    // string of their own length, without the room for longer forms.
+    uint16_t any = 0;
+    for (const KwChar c : s) any |= static_cast<uint16_t>(c);
+    if (any < 0x80) {
+        std::string ascii(s.size(), '\0');
+        for (size_t i = 0; i < s.size(); ++i) ascii[i] = static_cast<char>(s[i]);
+        return ascii;
+    }
     // At most three bytes per unit (a surrogate pair, two units, gives four).
     std::string out(s.size() * 3, '\0');
     char* o = out.data();
