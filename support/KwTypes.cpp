@@ -1,5 +1,7 @@
 #include "KwTypes.h"
 
+#include <cstring>
+
 KwString KwFromUtf8(std::string_view s) {
     // The leading ASCII run is copied in one pass; the rest decoded.
     size_t i = 0;
@@ -58,19 +60,21 @@ void KwAppendCodePoint(KwString& out, uint32_t cp) {
 }
 
 std::string KwToUtf8(KwStringView s) {
-    // Texts are mostly plain ASCII: those are narrowed unit by unit into a
-    // string of their own length, without the room for longer forms.
-    uint16_t any = 0;
-    for (const KwChar c : s) any |= static_cast<uint16_t>(c);
-    if (any < 0x80) {
-        std::string ascii(s.size(), '\0');
-        for (size_t i = 0; i < s.size(); ++i) ascii[i] = static_cast<char>(s[i]);
-        return ascii;
-    }
     // At most three bytes per unit (a surrogate pair, two units, gives four).
     std::string out(s.size() * 3, '\0');
     char* o = out.data();
     for (size_t i = 0; i < s.size(); ++i) {
+        // Texts are mostly plain ASCII: four units at a time while they are.
+        if (i + 4 <= s.size()) {
+            uint64_t units;
+            std::memcpy(&units, s.data() + i, sizeof(units));
+            if (!(units & 0xFF80FF80FF80FF80ull)) {
+                for (int k = 0; k < 4; ++k) o[k] = static_cast<char>(static_cast<uint16_t>(s[i + k]));
+                o += 4;
+                i += 3;
+                continue;
+            }
+        }
         uint32_t cp = static_cast<uint16_t>(s[i]);
         if (cp < 0x80) {
             *o++ = static_cast<char>(cp);

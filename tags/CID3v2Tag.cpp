@@ -49,6 +49,29 @@ uint32_t IdKey(const char* id) {
     return key;
 }
 
+// The built-in rows by frame ID, in an open-addressing table: every row of
+// an ID (to find the frames each row reads) and the first row without a
+// description (it names the ID's frames in the summary).
+struct BuiltInRowsById {
+    struct Slot {
+        uint32_t key = 0;  // no frame ID is four zero bytes
+        int16_t named = -1;
+        uint8_t first = 0;
+        uint8_t count = 0;
+    };
+    static constexpr size_t kMask = 127;
+    Slot slots[kMask + 1];
+    uint8_t rows[kID3BuiltInRows] = {};
+
+    static const BuiltInRowsById& Get();
+    static size_t Hash(uint32_t key) { return static_cast<size_t>((key * 0x9E3779B1u) >> 25); }
+    const Slot* Find(uint32_t key) const {
+        for (size_t i = Hash(key); slots[i].key; i = (i + 1) & kMask)
+            if (slots[i].key == key) return &slots[i];
+        return nullptr;
+    }
+};
+
 KwString Ascii(const char* s) {
     KwString out;
     while (*s) out.push_back(static_cast<KwChar>(*s++));
@@ -80,6 +103,32 @@ KwString BytesAsText(const std::vector<uint8_t>& b) {
 }
 
 }  // namespace
+
+const BuiltInRowsById& BuiltInRowsById::Get() {
+    static const BuiltInRowsById table = [] {
+        static_assert(kID3BuiltInRows <= 255);
+        BuiltInRowsById out;
+        const std::vector<CID3v2Field>& rows = CID3v2Tag::BuiltInRows();
+        size_t filled = 0;
+        for (size_t i = 0; i < kID3BuiltInRows; ++i) {
+            const uint32_t key = IdKey(rows[i].frameId);
+            size_t s = Hash(key);
+            while (out.slots[s].key && out.slots[s].key != key) s = (s + 1) & kMask;
+            if (out.slots[s].key) continue;  // this ID's rows are in already
+            Slot& slot = out.slots[s];
+            slot.key = key;
+            slot.first = static_cast<uint8_t>(filled);
+            for (size_t j = i; j < kID3BuiltInRows; ++j) {
+                if (IdKey(rows[j].frameId) != key) continue;
+                out.rows[filled++] = static_cast<uint8_t>(j);
+                ++slot.count;
+                if (slot.named < 0 && rows[j].description.empty()) slot.named = static_cast<int16_t>(j);
+            }
+        }
+        return out;
+    }();
+    return table;
+}
 
 CID3v2Tag::CID3v2Tag(IKwTools* tools) : tools_(tools), builtIn_(BuiltInRows().data()) {}
 
@@ -221,21 +270,16 @@ void CID3v2Tag::RebuildPicture22(CID3v2Frame& frame) {
 
 const std::vector<int32_t>& CID3v2Tag::BuiltInMatches() const {
     if (builtInMatchesValid_) return builtInMatches_;
-    // The built-in rows of each frame ID.
-    static const std::unordered_map<uint32_t, std::vector<uint8_t>> rowsOfId = [] {
-        std::unordered_map<uint32_t, std::vector<uint8_t>> out;
-        static_assert(kID3BuiltInRows <= 256);
-        for (size_t i = 0; i < kID3BuiltInRows; ++i)
-            out[IdKey(BuiltInRows()[i].frameId)].push_back(static_cast<uint8_t>(i));
-        return out;
-    }();
     builtInMatches_.assign(kID3BuiltInRows, -1);
+    const BuiltInRowsById& byId = BuiltInRowsById::Get();
     for (size_t f = 0; f < frames_.size(); ++f) {
-        const auto it = rowsOfId.find(IdKey(frames_[f].id));
-        if (it == rowsOfId.end()) continue;
-        for (const uint8_t r : it->second)
+        const BuiltInRowsById::Slot* slot = byId.Find(IdKey(frames_[f].id));
+        if (!slot) continue;
+        for (size_t k = slot->first; k < slot->first + slot->count; ++k) {
+            const size_t r = byId.rows[k];
             if (builtInMatches_[r] < 0 && FrameMatches(builtIn_[r], frames_[f]))
                 builtInMatches_[r] = static_cast<int32_t>(f);
+        }
     }
     builtInMatchesValid_ = true;
     return builtInMatches_;
@@ -423,14 +467,9 @@ void CID3v2Tag::AppendFrameDisplayText(size_t position, KwString& out) {
     KwStringView name = frame.description;
     if (name.empty()) {
         // The first row of the frame's ID without a description names it.
-        static const std::unordered_map<uint32_t, size_t> builtIn = [] {
-            std::unordered_map<uint32_t, size_t> out;
-            for (size_t i = kID3BuiltInRows; i-- > 0;)
-                if (BuiltInRows()[i].description.empty()) out[IdKey(BuiltInRows()[i].frameId)] = i;
-            return out;
-        }();
-        if (const auto it = builtIn.find(IdKey(frame.id)); it != builtIn.end()) {
-            name = Row(it->second).name;
+        const BuiltInRowsById::Slot* slot = BuiltInRowsById::Get().Find(IdKey(frame.id));
+        if (slot && slot->named >= 0) {
+            name = Row(static_cast<size_t>(slot->named)).name;
         } else {
             for (size_t i = kID3BuiltInRows; i < RowCount(); ++i)
                 if (const CID3v2Field& row = Row(i);

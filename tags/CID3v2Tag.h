@@ -113,6 +113,8 @@ public:
     // `mask`; advances the cursor past it. With `create`, a name that has no
     // such row (and is not "Year") first gets its TXXX and COMM rows.
     const CID3v2Field* NextRow(KwStringView name, size_t& cursor, bool create, uint32_t mask);
+    // The rows the table is built with, shared by every tag.
+    static const std::vector<CID3v2Field>& BuiltInRows();
     // The position of the first built-in row for a frame (-1: none).
     int RowPositionOf(const CID3v2Frame& frame) const;
 
@@ -143,7 +145,6 @@ private:
     // over the frames when first needed after they changed.
     const std::vector<int32_t>& BuiltInMatches() const;
     void FramesChanged() { builtInMatchesValid_ = false; }
-    static const std::vector<CID3v2Field>& BuiltInRows();
     static const ID3v2RowIndex& BuiltInIndex();
     static const std::vector<size_t>* BuiltInPositions(KwStringView name, uint32_t& flags);
     bool ReadFrames(const uint8_t* raw, size_t start, size_t readable);
