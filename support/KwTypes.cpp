@@ -1,5 +1,6 @@
 #include "KwTypes.h"
 
+#include <bit>
 #include <cstring>
 
 KwString KwFromUtf8(std::string_view s) {
@@ -69,7 +70,10 @@ std::string KwToUtf8(KwStringView s) {
             uint64_t units;
             std::memcpy(&units, s.data() + i, sizeof(units));
             if (!(units & 0xFF80FF80FF80FF80ull)) {
-                for (int k = 0; k < 4; ++k) o[k] = static_cast<char>(static_cast<uint16_t>(s[i + k]));
+                static_assert(std::endian::native == std::endian::little);
+                const auto bytes = static_cast<uint32_t>((units & 0xFF) | ((units >> 8) & 0xFF00) |
+                                                         ((units >> 16) & 0xFF0000) | ((units >> 24) & 0xFF000000));
+                std::memcpy(o, &bytes, sizeof(bytes));
                 o += 4;
                 i += 3;
                 continue;

@@ -286,7 +286,18 @@ const std::vector<int32_t>& CID3v2Tag::BuiltInMatches() const {
 }
 
 bool CID3v2Tag::MatchRows(const RowList& rows, Match& match) const {
-    for (size_t k = 0; k < rows.Size(); ++k) {
+    if (rows.builtIn) {
+        // Built-in rows come first and have their frames found already.
+        const std::vector<int32_t>& matches = BuiltInMatches();
+        for (const size_t position : *rows.builtIn) {
+            const int32_t f = matches[position];
+            if (f < 0 || !builtIn_[position].flags) continue;  // a row without flags is never read
+            match = {&builtIn_[position], static_cast<size_t>(f)};
+            return true;
+        }
+        if (!rows.added) return false;
+    }
+    for (size_t k = rows.builtIn ? rows.builtIn->size() : 0; k < rows.Size(); ++k) {
         const size_t position = rows[k];
         const CID3v2Field& row = Row(position);
         if (!row.flags) continue;  // a row without flags is never read
