@@ -72,6 +72,12 @@ struct BuiltInRowsById {
     }
 };
 
+// Texts compared on every field read, measured once, when compiling.
+constexpr KwStringView kImageFileName = KW_T("Image File");
+constexpr KwStringView kYearName = KW_T("Year");
+constexpr KwStringView kDateName = KW_T("Date");
+constexpr KwStringView kQuillboxPrefix = KW_T("Quillbox: ");
+
 KwString Ascii(const char* s) {
     KwString out;
     while (*s) out.push_back(static_cast<KwChar>(*s++));
@@ -320,7 +326,7 @@ bool CID3v2Tag::MatchRows(const RowList& rows, Match& match) const {
 
 bool CID3v2Tag::FindForReading(KwStringView name, Match& match) {
     RowList rows = RowsOf(name);
-    if (!AnyRow(rows, kFieldAllRows)) {
+    if (!rows.builtInFlags && !AnyRow(rows, kFieldAllRows)) {
         // A name without rows gets its TXXX and COMM rows first.
         if (!CreateRows(name)) return false;
         return MatchRows(RowsOf(name), match);
@@ -330,7 +336,7 @@ bool CID3v2Tag::FindForReading(KwStringView name, Match& match) {
     // described by its name (the row the store adds); find it there too, or a
     // value written by this tag could not be read back once the file is
     // reopened. Reading does not add that row: the table stays as it is.
-    if (AnyRow(rows, MajorVersion() >= 4 ? kFieldWrite24 : kFieldWrite23) || KwEqualsNoCase(name, KW_T("Year")))
+    if (AnyRow(rows, MajorVersion() >= 4 ? kFieldWrite24 : kFieldWrite23) || KwEqualsNoCase(name, kYearName))
         return false;
     static const CID3v2Field kUserTextRow = [] {
         CID3v2Field row;
@@ -364,7 +370,7 @@ bool CID3v2Tag::LookupField(KwStringView name, KwPropertyMap& result) {
 bool CID3v2Tag::Adjusts(const CID3v2Field& row) {
     constexpr uint32_t kAdjusting =
         kFieldNumberTotal | kFieldGenre | kFieldReplayGain | kFieldReplayPeak | kFieldDate | kFieldUitsPayload;
-    return (row.flags & kAdjusting) || (row.FrameId() == "TXXX" && row.name == KW_T("Date"));
+    return (row.flags & kAdjusting) || (row.FrameId() == "TXXX" && row.name == kDateName);
 }
 
 void CID3v2Tag::AdjustValue(const CID3v2Field& row, KwString& value, KwString* original) {
@@ -389,8 +395,8 @@ void CID3v2Tag::AdjustValue(const CID3v2Field& row, KwString& value, KwString* o
         ReplaceAll(value, KW_T("db"), KW_T(""), true);
         value = KwFormatDoubleFixed(KwParseDouble(value), 6);
     }
-    const bool dateRow = (row.flags & kFieldDate) || (row.FrameId() == "TXXX" && row.description == KW_T("Date") &&
-                                                      row.name == KW_T("Date"));
+    const bool dateRow = (row.flags & kFieldDate) || (row.FrameId() == "TXXX" && row.description == kDateName &&
+                                                      row.name == kDateName);
     if (dateRow && !value.empty() && tools_) {
         if (IKwDateServices* dates = tools_->GetDateServices(true)) {
             const double number = dates->ParseDate(value.c_str(), 0);
@@ -429,7 +435,7 @@ bool CID3v2Tag::GetField(KwStringView name, IKwDllString* result, bool* found) {
     KwString value;
     Match match{};
     const bool present = FindForReading(name, match);
-    if (name == KW_T("Image File")) {
+    if (name == kImageFileName) {
         // Found even without a picture; the value is then empty. The picture
         // rows change nothing in the value, so the frame's own fields serve.
         if (present) value = ImageFileValue(frames_[match.frame]);
@@ -490,7 +496,7 @@ void CID3v2Tag::AppendFrameDisplayText(size_t position, KwString& out) {
                 }
         }
     }
-    if (name.starts_with(KW_T("Quillbox: "))) name.remove_prefix(10);
+    if (name.starts_with(kQuillboxPrefix)) name.remove_prefix(kQuillboxPrefix.size());
     const bool cut = name.size() >= 21;
     if (cut) name = name.substr(0, 18);
     KwString label;
