@@ -4,11 +4,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <thread>
-#include <unordered_map>
+#include <utility>
 
 #include "support/KwBase64.h"
 #include "support/KwDllString.h"
@@ -464,7 +462,7 @@ KwString CID3v2Tag::Translate(const KwChar* text) {
     KwDllString s{KwString(text)};
     if (tools_)
         if (IKwTranslator* translator = tools_->GetTranslator(true)) translator->Translate(&s);
-    return s.Text();
+    return std::move(s.Text());
 }
 
 KwString CID3v2Tag::FrameDisplayText(size_t position) {
