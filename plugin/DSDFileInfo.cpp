@@ -104,16 +104,17 @@ bool CDSDFileInfo::GetTagSummary(IKwDllString* result) {
         text += KW_T(" Tag: (");
         text += KwFormatInt64(static_cast<int64_t>(tag_->RawLength()));
         text += KW_T(" bytes)\r\n");
+        constexpr KwStringView kIndent = KW_T("  "), kLineEnd = KW_T("\r\n");
         text.reserve(64 * (tag_->FrameCount() + 1));
         for (size_t i = 0; i < tag_->FrameCount(); ++i) {
             const size_t mark = text.size();
-            text += KW_T("  ");
+            text += kIndent;
             tag_->AppendFrameDisplayText(i, text);
-            if (text.size() == mark + 2) {
+            if (text.size() == mark + kIndent.size()) {
                 text.resize(mark);  // an empty line is left out
                 continue;
             }
-            text += KW_T("\r\n");
+            text += kLineEnd;
         }
     }
     while (!text.empty() && (text.back() == KW_T('\r') || text.back() == KW_T('\n'))) text.pop_back();

@@ -519,19 +519,20 @@ void CID3v2Tag::AppendFrameDisplayText(size_t position, KwString& out) {
         ReplaceAll(made, KW_T("\n"), KW_T("\\n"));
         value = made;
     }
+    constexpr KwStringView kOpen = KW_T(" ("), kCut = KW_T(".."), kColon = KW_T(": ");
     out.reserve(out.size() + 4 + name.size() + 5 + label.size() + 5 + value.size());
     out.append(frame.id, frame.id + 4);
     if (!name.empty()) {
-        out += KW_T(" (");
+        out += kOpen;
         out += name;
-        if (cut) out += KW_T("..");
+        if (cut) out += kCut;
         out += KW_T(')');
     }
     if (!label.empty()) {
-        out += KW_T(" (");
+        out += kOpen;
         out += label;
         out += KW_T(')');
     }
-    out += KW_T(": ");
+    out += kColon;
     out += value;
 }
