@@ -159,6 +159,14 @@ bool CID3v2Tag::StoreField(KwStringView name, KwStringView inputValue) {
         while (const CID3v2Field* row = NextRow(name, cursor, false, kFieldWrite23 | kFieldWrite24))
             if (row->FrameId() == "APIC" && !ID3v2ReadFile(value, probe, kMaxImageBytes)) return false;
     }
+    {
+        // A field with rows but none writable in this version is written to
+        // the TXXX row added for it; added first, so that a frame written
+        // there before is replaced rather than joined by a second one.
+        const RowList rows = RowsOf(name);
+        if (AnyRow(rows, kFieldAllRows) && !AnyRow(rows, MajorVersion() >= 4 ? kFieldWrite24 : kFieldWrite23))
+            CreateRows(name);
+    }
     KwPropertyMap current;
     const KwString original = LookupField(name, current) ? current.GetString(KW_T("Value Original")) : KwString();
     bool changed = false;

@@ -77,6 +77,10 @@ TEST(ID3v2Read, FieldsFollowTheFramesAsTheyChange) {
     const size_t rows = tag.RowCount();
     EXPECT_EQ(Field(tag, "Date (release)"), "x");
     EXPECT_EQ(tag.RowCount(), rows);
+    // Storing it replaces that frame rather than adding a second one.
+    EXPECT_TRUE(tag.StoreField(KW_T("Date (release)"), KW_T("y")));
+    ASSERT_EQ(tag.FrameCount(), 1u);
+    EXPECT_EQ(Field(tag, "Date (release)"), "y");
 }
 
 TEST(ID3v2PictureFile, RewrittenOnlyWhileTheNameStillNamesTheSameFile) {
