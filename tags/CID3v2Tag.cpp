@@ -272,9 +272,9 @@ void CID3v2Tag::RebuildPicture22(CID3v2Frame& frame) {
     frame.DecodeFields(tools_, 2);
 }
 
-const std::vector<int32_t>& CID3v2Tag::BuiltInMatches() const {
+const std::array<int32_t, kID3BuiltInRows>& CID3v2Tag::BuiltInMatches() const {
     if (builtInMatchesValid_) return builtInMatches_;
-    builtInMatches_.assign(kID3BuiltInRows, -1);
+    builtInMatches_.fill(-1);
     const BuiltInRowsById& byId = BuiltInRowsById::Get();
     for (size_t f = 0; f < frames_.size(); ++f) {
         const BuiltInRowsById::Slot* slot = byId.Find(IdKey(frames_[f].id));
@@ -292,7 +292,7 @@ const std::vector<int32_t>& CID3v2Tag::BuiltInMatches() const {
 bool CID3v2Tag::MatchRows(const RowList& rows, Match& match) const {
     if (rows.builtIn) {
         // Built-in rows come first and have their frames found already.
-        const std::vector<int32_t>& matches = BuiltInMatches();
+        const std::array<int32_t, kID3BuiltInRows>& matches = BuiltInMatches();
         for (const size_t position : *rows.builtIn) {
             const int32_t f = matches[position];
             if (f < 0 || !builtIn_[position].flags) continue;  // a row without flags is never read

@@ -4,6 +4,7 @@
 // fields by replacing frames, and renders the tag back into bytes.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -143,7 +144,7 @@ private:
     bool MatchRows(const RowList& rows, Match& match) const;
     // The first frame each built-in row matches (-1: none), found in one pass
     // over the frames when first needed after they changed.
-    const std::vector<int32_t>& BuiltInMatches() const;
+    const std::array<int32_t, kID3BuiltInRows>& BuiltInMatches() const;
     void FramesChanged() { builtInMatchesValid_ = false; }
     static const ID3v2RowIndex& BuiltInIndex();
     static const std::vector<size_t>* BuiltInPositions(KwStringView name, uint32_t& flags);
@@ -176,7 +177,7 @@ private:
     uint8_t header_[10] = {};
     uint32_t tagSize_ = 0;
     std::vector<CID3v2Frame> frames_;
-    mutable std::vector<int32_t> builtInMatches_;
+    mutable std::array<int32_t, kID3BuiltInRows> builtInMatches_{};
     mutable bool builtInMatchesValid_ = false;
     bool changed_ = false;
 };
