@@ -10,10 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
-#include <mutex>
-#include <string>
 #endif
 
 namespace {
@@ -73,93 +70,39 @@ bool ID3v2WriteFile(const KwString& path, const std::vector<uint8_t>& bytes) {
 
 #else
 
-namespace {
-
-bool Retry(int result) { return result < 0 && errno == EINTR; }
-
-// Writes all bytes at the start of an open file and cuts it to their length
-// when it held `oldSize` bytes.
-bool WriteAll(int fd, const std::vector<uint8_t>& bytes, off_t oldSize) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (Retry(static_cast<int>(put))) continue;
-        if (put <= 0) return false;
-        done += static_cast<size_t>(put);
-    }
-    if (oldSize <= static_cast<off_t>(bytes.size())) return true;
-    int result;
-    do {
-        result = ::ftruncate(fd, static_cast<off_t>(bytes.size()));
-    } while (Retry(result));
-    return result == 0;
-}
-
-// The picture files written lately, kept open. Opening and closing a file
-// costs the system more than twice what writing a small picture does, and
-// the same file (one per thread) is written again for every tag read.
-// Before each write the name is looked up again: only while it still names
-// the open file is that file written; a file deleted, replaced or moved away
-// meanwhile is left alone and the name opened anew.
-class OpenPictureFiles {
-public:
-    ~OpenPictureFiles() {
-        for (Entry& e : entries_) Drop(e);
-    }
-
-    bool Write(const std::string& name, const std::vector<uint8_t>& bytes) {
-        const std::lock_guard<std::mutex> hold(lock_);
-        for (Entry& e : entries_) {
-            if (e.fd < 0 || e.name != name) continue;
-            struct stat info {};
-            if (::stat(name.c_str(), &info) == 0 && info.st_dev == e.dev && info.st_ino == e.ino &&
-                S_ISREG(info.st_mode) && WriteAll(e.fd, bytes, info.st_size))
-                return true;
-            Drop(e);
-            break;
-        }
-        int fd;
-        do {
-            fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        } while (fd < 0 && errno == EINTR);
-        if (fd < 0) return false;
-        struct stat info {};
-        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !WriteAll(fd, bytes, info.st_size)) {
-            ::close(fd);
-            return false;
-        }
-        Entry& slot = entries_[next_++ % entries_.size()];
-        Drop(slot);
-        slot = {name, fd, info.st_dev, info.st_ino};
-        return true;
-    }
-
-private:
-    struct Entry {
-        std::string name;
-        int fd = -1;
-        dev_t dev = 0;
-        ino_t ino = 0;
-    };
-    static void Drop(Entry& e) {
-        if (e.fd >= 0) ::close(e.fd);
-        e = Entry{};
-    }
-    std::mutex lock_;
-    std::array<Entry, 4> entries_{};  // a few threads reading pictures at once
-    size_t next_ = 0;
-};
-
-}  // namespace
-
 bool ID3v2WriteFile(const KwString& path, const std::vector<uint8_t>& bytes) {
     // The old file is overwritten in place and then cut to length rather than
     // truncated to nothing first: a file truncated to zero and written again
     // is flushed to disk on close by some file systems (ext4), which makes
-    // reading the pictures of many files slow.
-    static OpenPictureFiles files;
+    // reading the pictures of many files slow. Four system calls: open, the
+    // old size from the open file, one write, close.
     const std::string name = KwToUtf8(path);
-    return !name.empty() && files.Write(name, bytes);
+    if (name.empty()) return false;
+    int fd;
+    do {
+        fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    struct stat info {};
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+        const ssize_t put = ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0)
+            ok = false;
+        else
+            done += static_cast<size_t>(put);
+    }
+    if (ok && static_cast<uint64_t>(info.st_size) > bytes.size()) {
+        int result;
+        do {
+            result = ::ftruncate(fd, static_cast<off_t>(bytes.size()));
+        } while (result != 0 && errno == EINTR);
+        ok = result == 0;
+    }
+    if (::close(fd) != 0) ok = false;
+    return ok;
 }
 
 #endif

@@ -9,9 +9,7 @@
 
 // The temporary folder, ending in a path separator.
 KwString ID3v2TempFolder();
-// Replaces the file's contents with all the bytes, which any reader sees once
-// this returns; false on any failure. On POSIX systems the file is kept open
-// for the next write under the same name (see ID3v2Files.cpp).
+// Writes all bytes, flushes and closes; false on any failure.
 bool ID3v2WriteFile(const KwString& path, const std::vector<uint8_t>& bytes);
 // Reads the whole file (at most `limit` bytes); false when it cannot be read.
 bool ID3v2ReadFile(const KwString& path, std::vector<uint8_t>& bytes, size_t limit);
