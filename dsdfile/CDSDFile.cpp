@@ -47,6 +47,8 @@ const uint8_t* CDSDFile::DsfHeader() const {
 
 uint64_t CDSDFile::MetadataOffset() const { return dsf_ ? dsf_->MetadataOffset() : 0; }
 
+int64_t CDSDFile::DsfFileSize() const { return dsf_ ? dsf_->OpenedFileSize() : -1; }
+
 bool CDSDFile::SaveTag(const uint8_t* tag, size_t size) {
     // Only a file recognised as DSF has a known audio window to protect.
     return ReaderReady() && dsf_ && dsf_->SaveTag(tag, size);

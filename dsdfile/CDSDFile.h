@@ -60,6 +60,9 @@ public:
     // The "DSD " chunk of a DSF file (zero bytes for other files).
     const uint8_t* DsfHeader() const;
     uint64_t MetadataOffset() const;
+    // A DSF file's size as its headers were read, so that the tag that
+    // follows is read without asking for it again (-1: none).
+    int64_t DsfFileSize() const;
 
     void SetAdd6dB(bool on) { add6dB_ = on ? 1 : 0; }
     bool Add6dB() const { return add6dB_ != 0; }

@@ -50,6 +50,7 @@ bool CDsfContainer::Open(IKwReader* reader, const KwXMLFilename&, const CDsdOpen
     reader_ = reader;
     format_ = &format;
     std::memset(header_, 0, sizeof(header_));
+    openedFileSize_ = -1;
     if (reader_->Seek(0, kKwSeekBegin) != 0) return false;
     // The three headers in one read: with the usual fmt chunk size the data
     // chunk's header follows at once.
@@ -62,6 +63,7 @@ bool CDsfContainer::Open(IKwReader* reader, const KwXMLFilename&, const CDsdOpen
     if (got < kDsdChunkSize + kFmtChunkRead || std::memcmp(fmt, "fmt ", 4) != 0) return false;
     const int64_t fileSize = reader_->GetSize();
     if (fileSize <= 0) return false;
+    openedFileSize_ = fileSize;
     // The fmt chunk cannot be shorter than what was read, nor reach past the file.
     const uint64_t fmtSize = ReadLe64(fmt + 4);
     if (fmtSize < kFmtChunkRead || fmtSize - kFmtChunkRead > static_cast<uint64_t>(fileSize)) return false;

@@ -16,9 +16,12 @@ public:
     // The "DSD " chunk as last read or written.
     const uint8_t* Header() const { return header_; }
     uint64_t MetadataOffset() const;
+    // The file's size as the headers were read (-1 before).
+    int64_t OpenedFileSize() const { return openedFileSize_; }
     // Replaces, appends (or, with an empty block, removes) the ID3v2 tag.
     bool SaveTag(const uint8_t* tag, size_t size);
 
 private:
     uint8_t header_[kHeaderSize] = {};
+    int64_t openedFileSize_ = -1;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "plugin/SharedToolsHelper.h"
@@ -54,6 +55,17 @@ bool CDSDFileInfo::GetProperty(const KwChar* name, IKwDllString* result) {
                                   kByteRange = KW_T("UITS Media Hash Byte Range"),
                                   kTagWriting = KW_T("Support Tag Writing");
     const KwStringView n(name);
+    // Tag field names make most of the questions: only a name as long as one
+    // of the fixed ones is compared with them.
+    constexpr uint32_t kFixedLengths = 1u << 7 | 1u << 8 | 1u << 9 | 1u << 11 | 1u << 19 | 1u << 26;
+    static_assert(kBitrate.size() == 7 && kDuration.size() == 8 && kChannels.size() == 8 &&
+                  kBitDepth.size() == 9 && kSampleRate.size() == 11 && kCompression.size() == 11 &&
+                  kTagWriting.size() == 19 && kByteRange.size() == 26);
+    if (n.size() >= 32 || !(kFixedLengths & (1u << n.size()))) {
+        if (!tag_) return false;
+        bool found = false;
+        return tag_->GetField(n, result, &found) && found;
+    }
     const CAudioFormat& format = file_->SourceFormat();
     if (n == kBitrate)
         return Answer(result, KwFormatInt32(static_cast<int32_t>(format.AvgBytesPerSec() * 8u) / 1000));
@@ -92,12 +104,17 @@ bool CDSDFileInfo::GetTagSummary(IKwDllString* result) {
         text += KW_T(" Tag: (");
         text += KwFormatInt64(static_cast<int64_t>(tag_->RawLength()));
         text += KW_T(" bytes)\r\n");
+        constexpr KwStringView kIndent = KW_T("  "), kLineEnd = KW_T("\r\n");
+        text.reserve(64 * (tag_->FrameCount() + 1));
         for (size_t i = 0; i < tag_->FrameCount(); ++i) {
-            const KwString line = tag_->FrameDisplayText(i);
-            if (line.empty()) continue;
-            text += KW_T("  ");
-            text += line;
-            text += KW_T("\r\n");
+            const size_t mark = text.size();
+            text += kIndent;
+            tag_->AppendFrameDisplayText(i, text);
+            if (text.size() == mark + kIndent.size()) {
+                text.resize(mark);  // an empty line is left out
+                continue;
+            }
+            text += kLineEnd;
         }
     }
     while (!text.empty() && (text.back() == KW_T('\r') || text.back() == KW_T('\n'))) text.pop_back();
@@ -126,14 +143,16 @@ void CDSDFileInfo::ReadTag() {
     if (!reader || !reader->IsOpen() || std::memcmp(file_->DsfHeader(), "DSD ", 4) != 0) return;
     tag_ = std::make_unique<CID3v2Tag>(CKwSharedToolsHelper::Instance().GetTools());
     const uint64_t offset = file_->MetadataOffset();
-    const int64_t size = reader->GetSize();
+    // The size read with the headers a moment ago: one system call fewer.
+    const int64_t size = file_->DsfFileSize();
     if (offset == 0 || size < 0 || offset >= static_cast<uint64_t>(size)) return;
     const int64_t length = std::min<int64_t>(size - static_cast<int64_t>(offset), kMaxTagBlock);
-    std::vector<uint8_t> block(static_cast<size_t>(length));
+    // Filled by the read, so not cleared first.
+    const auto block = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(length));
     if (reader->Seek(static_cast<int64_t>(offset), kKwSeekBegin) != static_cast<int64_t>(offset) ||
-        !ReadExactly(reader, block.data(), block.size()))
+        !ReadExactly(reader, block.get(), static_cast<size_t>(length)))
         return;
-    if (!tag_->Parse(block.data(), block.size())) tag_->Reset();
+    if (!tag_->Parse(block.get(), static_cast<size_t>(length))) tag_->Reset();
 }
 
 bool CDSDFileInfo::WriteTag(const uint8_t* bytes, size_t size) {

@@ -156,7 +156,17 @@ void* CKwSharedToolsHelper::ReaderExport(const char* name) {
 }
 
 IKwReader* CKwSharedToolsHelper::CreateGenericReader(const KwChar* argument) {
-    auto create = reinterpret_cast<KwCreateGenericReaderFn>(ReaderExport("CreateGenericReaderDLL"));
+    void* found = nullptr;
+    {
+        KwLockGuard guard(LoaderLock());
+        if (entries_[kReader].module) found = createReader_;
+    }
+    if (!found) {
+        found = ReaderExport("CreateGenericReaderDLL");
+        KwLockGuard guard(LoaderLock());
+        if (entries_[kReader].module) createReader_ = found;
+    }
+    auto create = reinterpret_cast<KwCreateGenericReaderFn>(found);
     return create ? create(argument) : nullptr;
 }
 
@@ -191,6 +201,7 @@ void CKwSharedToolsHelper::UnloadAll() {
                     KwGetProcAddress(reader.module, "KwReaderUninitialize")))
                 uninit(reader.context);
             FreeEntry(reader);
+            createReader_ = nullptr;
         }
     }
     {

@@ -74,4 +74,7 @@ private:
 
     Entry entries_[kEntryCount];
     int toolsLoads_ = 0;
+    // CreateGenericReaderDLL of the loaded reader library, looked up once per
+    // load rather than for every file opened (under the loader lock).
+    void* createReader_ = nullptr;
 };

@@ -43,13 +43,18 @@ int DecodeChar(KwChar c) {
 
 }  // namespace
 
+size_t KwBase64EncodedLength(size_t size) {
+    if (size == 0) return 0;
+    const size_t groups = size / 3 + (size % 3 != 0);
+    // A line feed stands before every group that starts a new full line.
+    return groups * 4 + (groups - 1) / kGroupsPerLine;
+}
+
 KwString KwBase64Encode(const void* data, size_t size) {
     KwString out;
     if (!data || size == 0) return out;
     const auto* bytes = static_cast<const uint8_t*>(data);
-    const size_t groups = size / 3 + (size % 3 != 0);
-    // A line feed stands before every group that starts a new full line.
-    out.resize(groups * 4 + (groups - 1) / kGroupsPerLine);
+    out.resize(KwBase64EncodedLength(size));
     KwChar* o = out.data();
     const PairTable& pairs = Pairs();
     size_t onLine = 0;

@@ -1,5 +1,8 @@
 #include "KwTypes.h"
 
+#include <bit>
+#include <cstring>
+
 KwString KwFromUtf8(std::string_view s) {
     // The leading ASCII run is copied in one pass; the rest decoded.
     size_t i = 0;
@@ -62,6 +65,20 @@ std::string KwToUtf8(KwStringView s) {
     std::string out(s.size() * 3, '\0');
     char* o = out.data();
     for (size_t i = 0; i < s.size(); ++i) {
+        // Texts are mostly plain ASCII: four units at a time while they are.
+        if (i + 4 <= s.size()) {
+            uint64_t units;
+            std::memcpy(&units, s.data() + i, sizeof(units));
+            if (!(units & 0xFF80FF80FF80FF80ull)) {
+                static_assert(std::endian::native == std::endian::little);
+                const auto bytes = static_cast<uint32_t>((units & 0xFF) | ((units >> 8) & 0xFF00) |
+                                                         ((units >> 16) & 0xFF0000) | ((units >> 24) & 0xFF000000));
+                std::memcpy(o, &bytes, sizeof(bytes));
+                o += 4;
+                i += 3;
+                continue;
+            }
+        }
         uint32_t cp = static_cast<uint16_t>(s[i]);
         if (cp < 0x80) {
             *o++ = static_cast<char>(cp);

@@ -88,10 +88,36 @@ bool StartsImage(const uint8_t* p, size_t pos, size_t end) {
 
 }  // namespace
 
+KwString CID3v2Frame::Value() const {
+    return Kind() == ID3v2FrameKind::kPicture ? KwBase64Encode(image.data(), image.size()) : value;
+}
+
+size_t CID3v2Frame::ValueLength() const {
+    return Kind() == ID3v2FrameKind::kPicture ? KwBase64EncodedLength(image.size()) : value.size();
+}
+
+void CID3v2Frame::Fields(KwPropertyMap& out) const {
+    out.Clear();
+    const ID3v2FrameKind kind = Kind();
+    if (kind == ID3v2FrameKind::kOther) return;
+    if (encoding >= 0) out.SetInt(KW_T("Text Encoding"), encoding);
+    if (language >= 0) out.SetInt(KW_T("Language ID"), language);
+    if (kind == ID3v2FrameKind::kPicture) {
+        out.SetString(KW_T("Mime Type"), mime);
+        out.SetInt(KW_T("Picture Type"), pictureType);
+    }
+    if (hasDescription) out.SetString(KW_T("Description"), description);
+    out.SetString(KW_T("Value"), Value());
+}
+
 void CID3v2Frame::DecodeFields(IKwTools* tools, uint8_t majorVersion) {
-    fields.Clear();
-    description.clear();
+    encoding = -1;
+    language = -1;
+    mime.clear();
     pictureType = -1;
+    hasDescription = false;
+    description.clear();
+    value.clear();
     image.clear();
     const ID3v2FrameKind kind = Kind();
     if (kind == ID3v2FrameKind::kOther) return;
@@ -124,38 +150,40 @@ void CID3v2Frame::DecodeFields(IKwTools* tools, uint8_t majorVersion) {
     auto encodingByte = [&]() -> uint8_t {
         const uint8_t e = pos < end ? p[pos] : 0;
         if (pos < end) ++pos;
-        fields.SetInt(KW_T("Text Encoding"), e);
+        encoding = e;
         return e;
+    };
+    auto readDescription = [&](uint8_t e) {
+        description = ID3v2ReadText(p, pos, end, e);
+        hasDescription = true;
     };
     switch (kind) {
     case ID3v2FrameKind::kText: {
         const uint8_t e = encodingByte();
-        fields.SetString(KW_T("Value"), ID3v2ReadTexts(p, pos, end, e));
+        value = ID3v2ReadTexts(p, pos, end, e);
         break;
     }
     case ID3v2FrameKind::kUserText: {
         const uint8_t e = encodingByte();
-        fields.SetString(KW_T("Description"), ID3v2ReadText(p, pos, end, e));
-        fields.SetString(KW_T("Value"), ID3v2ReadTexts(p, pos, end, e));
+        readDescription(e);
+        value = ID3v2ReadTexts(p, pos, end, e);
         break;
     }
     case ID3v2FrameKind::kComment: {
         const uint8_t e = encodingByte();
-        int32_t language = 0;
+        language = 0;
         for (int i = 0; i < 3; ++i) language = (language << 8) | (pos < end ? p[pos++] : 0);
-        fields.SetInt(KW_T("Language ID"), language);
-        fields.SetString(KW_T("Description"), ID3v2ReadText(p, pos, end, e));
-        fields.SetString(KW_T("Value"), ID3v2ReadTexts(p, pos, end, e));
+        readDescription(e);
+        value = ID3v2ReadTexts(p, pos, end, e);
         break;
     }
     case ID3v2FrameKind::kPicture: {
         const uint8_t e = encodingByte();
-        fields.SetString(KW_T("Mime Type"), ID3v2ReadLatin1(p, pos, end));
-        fields.SetInt(KW_T("Picture Type"), pos < end ? p[pos++] : 3);
-        if (!StartsImage(p, pos, end)) fields.SetString(KW_T("Description"), ID3v2ReadText(p, pos, end, e));
+        mime = ID3v2ReadLatin1(p, pos, end);
+        pictureType = pos < end ? p[pos++] : 3;
+        if (!StartsImage(p, pos, end)) readDescription(e);
         pos = std::min(pos, end);
         image.assign(p + pos, p + end);
-        fields.SetString(KW_T("Value"), KwBase64Encode(image.data(), image.size()));
         break;
     }
     case ID3v2FrameKind::kPopularimeter: {
@@ -163,26 +191,25 @@ void CID3v2Frame::DecodeFields(IKwTools* tools, uint8_t majorVersion) {
         ++pos;
         const int r = pos < end ? p[pos] : 0;
         const int stars = r == 0 ? 0 : r <= 51 ? 1 : r <= 102 ? 2 : r <= 153 ? 3 : r <= 204 ? 4 : 5;
-        fields.SetInt(KW_T("Value"), stars);
+        value = KwFormatInt32(stars);
         break;
     }
     case ID3v2FrameKind::kPodcast: {
         uint32_t v = 0;
         for (size_t i = 0; i < 4 && pos + i < end; ++i) v |= uint32_t{p[pos + i]} << (8 * i);
-        fields.SetString(KW_T("Value"), KwFormatInt64(v));
+        value = KwFormatInt64(v);
         break;
     }
     case ID3v2FrameKind::kUrl:
-        fields.SetString(KW_T("Value"), ID3v2ReadTexts(p, pos, end, kID3Latin1));
+        value = ID3v2ReadTexts(p, pos, end, kID3Latin1);
         break;
     case ID3v2FrameKind::kPrivate:
-        fields.SetString(KW_T("Description"), ID3v2ReadLatin1(p, pos, end));
+        description = ID3v2ReadLatin1(p, pos, end);
+        hasDescription = true;
         pos = std::min(pos, end);
-        fields.SetString(KW_T("Value"), KwBase64Encode(p + pos, end - pos));
+        value = KwBase64Encode(p + pos, end - pos);
         break;
     case ID3v2FrameKind::kOther:
         break;
     }
-    if (const KwString* d = fields.Find(KW_T("Description"))) description = *d;
-    if (fields.Exists(KW_T("Picture Type"))) pictureType = fields.GetInt(KW_T("Picture Type"));
 }

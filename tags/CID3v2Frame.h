@@ -48,20 +48,36 @@ public:
     uint8_t sizeField[4] = {};
     uint16_t flags = 0;
     std::vector<uint8_t> data;
-    KwPropertyMap fields;
-    // Copies of the "Description" and "Picture Type" fields (-1: none), kept
-    // for the field search.
-    KwString description;
+    // The fields decoded from `data`. Which exist follows from the kind
+    // (Kind()): "Text Encoding", "Language ID", "Mime Type", "Picture Type"
+    // (-1 / empty when the kind has none), "Description" (hasDescription) and
+    // "Value" (every kind but kOther). They are plain members rather than a
+    // property map: a tag is read far more often than its frames' fields are
+    // asked for as a map, and a map costs allocations for every key.
+    int32_t encoding = -1;
+    int32_t language = -1;
+    KwString mime;
     int32_t pictureType = -1;
-    // The image bytes of an APIC frame, whose Base64 text is the "Value"
-    // field: an image file is written from them without decoding that text.
+    bool hasDescription = false;
+    KwString description;
+    // The "Value" text of every kind but pictures.
+    KwString value;
+    // The image bytes of an APIC frame; its "Value" is their Base64 text,
+    // made only when asked for (an image file is written from the bytes).
     std::vector<uint8_t> image;
 
     std::string_view Id() const { return {id, 4}; }
     ID3v2FrameKind Kind() const { return ID3v2KindOf(Id()); }
+    bool HasValue() const { return Kind() != ID3v2FrameKind::kOther; }
+    // The "Value" field (the Base64 text of a picture).
+    KwString Value() const;
+    // Its length in characters, without making a picture's Base64 text.
+    size_t ValueLength() const;
+    // The decoded fields as a property map, in the order they are decoded.
+    void Fields(KwPropertyMap& out) const;
     // Rewrites the size field: synchsafe for version 2.4, plain big-endian otherwise.
     void SetSizeField(uint32_t size, bool synchsafe);
-    // Fills `fields` from `data`. `tools` supplies the decompressor (may be
+    // Decodes the fields from `data`. `tools` supplies the decompressor (may be
     // null: compressed frames then keep their raw bytes); `majorVersion` tells
     // the 2.3 flag layout from the 2.4 one.
     void DecodeFields(IKwTools* tools, uint8_t majorVersion);

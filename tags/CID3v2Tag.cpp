@@ -4,11 +4,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <thread>
-#include <unordered_map>
+#include <utility>
 
 #include "support/KwBase64.h"
 #include "support/KwDllString.h"
@@ -49,6 +47,35 @@ uint32_t IdKey(const char* id) {
     return key;
 }
 
+// The built-in rows by frame ID, in an open-addressing table: every row of
+// an ID (to find the frames each row reads) and the first row without a
+// description (it names the ID's frames in the summary).
+struct BuiltInRowsById {
+    struct Slot {
+        uint32_t key = 0;  // no frame ID is four zero bytes
+        int16_t named = -1;
+        uint8_t first = 0;
+        uint8_t count = 0;
+    };
+    static constexpr size_t kMask = 127;
+    Slot slots[kMask + 1];
+    uint8_t rows[kID3BuiltInRows] = {};
+
+    static const BuiltInRowsById& Get();
+    static size_t Hash(uint32_t key) { return static_cast<size_t>((key * 0x9E3779B1u) >> 25); }
+    const Slot* Find(uint32_t key) const {
+        for (size_t i = Hash(key); slots[i].key; i = (i + 1) & kMask)
+            if (slots[i].key == key) return &slots[i];
+        return nullptr;
+    }
+};
+
+// Texts compared on every field read, measured once, when compiling.
+constexpr KwStringView kImageFileName = KW_T("Image File");
+constexpr KwStringView kYearName = KW_T("Year");
+constexpr KwStringView kDateName = KW_T("Date");
+constexpr KwStringView kQuillboxPrefix = KW_T("Quillbox: ");
+
 KwString Ascii(const char* s) {
     KwString out;
     while (*s) out.push_back(static_cast<KwChar>(*s++));
@@ -81,22 +108,50 @@ KwString BytesAsText(const std::vector<uint8_t>& b) {
 
 }  // namespace
 
+const BuiltInRowsById& BuiltInRowsById::Get() {
+    static const BuiltInRowsById table = [] {
+        static_assert(kID3BuiltInRows <= 255);
+        BuiltInRowsById out;
+        const std::vector<CID3v2Field>& rows = CID3v2Tag::BuiltInRows();
+        size_t filled = 0;
+        for (size_t i = 0; i < kID3BuiltInRows; ++i) {
+            const uint32_t key = IdKey(rows[i].frameId);
+            size_t s = Hash(key);
+            while (out.slots[s].key && out.slots[s].key != key) s = (s + 1) & kMask;
+            if (out.slots[s].key) continue;  // this ID's rows are in already
+            Slot& slot = out.slots[s];
+            slot.key = key;
+            slot.first = static_cast<uint8_t>(filled);
+            for (size_t j = i; j < kID3BuiltInRows; ++j) {
+                if (IdKey(rows[j].frameId) != key) continue;
+                out.rows[filled++] = static_cast<uint8_t>(j);
+                ++slot.count;
+                if (slot.named < 0 && rows[j].description.empty()) slot.named = static_cast<int16_t>(j);
+            }
+        }
+        return out;
+    }();
+    return table;
+}
+
 CID3v2Tag::CID3v2Tag(IKwTools* tools) : tools_(tools), builtIn_(BuiltInRows().data()) {}
 
 CID3v2Tag::~CID3v2Tag() = default;
 
 void CID3v2Tag::Reset() {
     valid_ = false;
-    raw_.clear();
+    rawLength_ = 0;
     std::memset(header_, 0, sizeof(header_));
     tagSize_ = 0;
     frames_.clear();
+    FramesChanged();
 }
 
 bool CID3v2Tag::Parse(const uint8_t* bytes, size_t size) {
     Reset();
     if (!bytes) size = 0;
-    raw_.assign(bytes, bytes + size);
+    // Only the block's length is kept: the frames take copies of their bytes.
+    rawLength_ = size;
     if (size < 10) return false;
     std::memcpy(header_, bytes, 10);
     const uint8_t version = header_[3];
@@ -124,36 +179,36 @@ bool CID3v2Tag::Parse(const uint8_t* bytes, size_t size) {
             start = 10 + static_cast<size_t>(ID3v2ReadSynchsafe(bytes + 10));
     }
     const size_t readable = (flags & kTagFooter) ? (size >= 10 ? size - 10 : 0) : size;
-    valid_ = ReadFrames(start, readable);
+    valid_ = ReadFrames(bytes, start, readable);
     return valid_;
 }
 
-bool CID3v2Tag::ReadFrames(size_t start, size_t readable) {
+bool CID3v2Tag::ReadFrames(const uint8_t* raw, size_t start, size_t readable) {
     const uint8_t version = header_[3];
     const bool v22 = version == 2;
     const size_t headerLength = v22 ? 6 : 10;
     const size_t idLength = v22 ? 3 : 4;
-    const uint8_t* raw = raw_.data();
     size_t pos = start;
+    frames_.reserve(32);  // most tags hold fewer frames
     while (pos <= readable && readable - pos >= headerLength) {
         const uint8_t* h = raw + pos;
         if (h[0] == 0 || !ValidId(h, idLength)) break;
         uint64_t size;
-        auto frame = std::make_unique<CID3v2Frame>();
+        CID3v2Frame frame;
         if (v22) {
             const char* mapped = MapId22(h);
             if (mapped) {
-                std::memcpy(frame->id, mapped, 4);
+                std::memcpy(frame.id, mapped, 4);
             } else {
-                std::memcpy(frame->id, h, 3);
-                frame->id[3] = '?';
+                std::memcpy(frame.id, h, 3);
+                frame.id[3] = '?';
             }
             size = (uint64_t{h[3]} << 16) | (uint64_t{h[4]} << 8) | h[5];
-            frame->SetSizeField(static_cast<uint32_t>(size), false);
+            frame.SetSizeField(static_cast<uint32_t>(size), false);
         } else {
-            std::memcpy(frame->id, h, 4);
-            std::memcpy(frame->sizeField, h + 4, 4);
-            frame->flags = static_cast<uint16_t>(h[8] | (h[9] << 8));
+            std::memcpy(frame.id, h, 4);
+            std::memcpy(frame.sizeField, h + 4, 4);
+            frame.flags = static_cast<uint16_t>(h[8] | (h[9] << 8));
             const bool plain = version == 3 || ((h[4] | h[5] | h[6] | h[7]) & 0x80);
             size = plain ? ID3v2ReadBigEndian(h + 4) : ID3v2ReadSynchsafe(h + 4);
             if (size > INT32_MAX) break;  // a negative size
@@ -162,33 +217,34 @@ bool CID3v2Tag::ReadFrames(size_t start, size_t readable) {
         if (size > readable - dataStart) break;
         size_t next = dataStart + static_cast<size_t>(size);
         if (!(header_[5] & kTagUnsync)) {
-            frame->data.assign(raw + dataStart, raw + next);
+            frame.data.assign(raw + dataStart, raw + next);
         } else {
             const bool sizeIsStored = next + headerLength > readable || raw[next] == 0 ||
                                       ValidId(raw + next, idLength);
             if (sizeIsStored) {
-                frame->data = ID3v2Deunsynchronise(raw + dataStart, static_cast<size_t>(size));
+                frame.data = ID3v2Deunsynchronise(raw + dataStart, static_cast<size_t>(size));
             } else {
                 // The size counts the bytes after de-unsynchronisation.
                 size_t i = dataStart;
-                while (frame->data.size() < size && i < readable) {
-                    frame->data.push_back(raw[i]);
+                while (frame.data.size() < size && i < readable) {
+                    frame.data.push_back(raw[i]);
                     if (raw[i] == 0xFF && i + 1 < readable && raw[i + 1] == 0) ++i;
                     ++i;
                 }
-                if (frame->data.size() < size) break;  // cut in the middle
+                if (frame.data.size() < size) break;  // cut in the middle
                 next = i;
             }
-            frame->flags &= static_cast<uint16_t>(~kID3FrameUnsync);
-            frame->SetSizeField(static_cast<uint32_t>(frame->data.size()), version == 4);
+            frame.flags &= static_cast<uint16_t>(~kID3FrameUnsync);
+            frame.SetSizeField(static_cast<uint32_t>(frame.data.size()), version == 4);
         }
         if (v22 && std::memcmp(h, "PIC", 3) == 0)
-            RebuildPicture22(*frame);
+            RebuildPicture22(frame);
         else
-            frame->DecodeFields(tools_, version);
+            frame.DecodeFields(tools_, version);
         frames_.push_back(std::move(frame));
         pos = next;
     }
+    FramesChanged();
     return true;
 }
 
@@ -216,12 +272,47 @@ void CID3v2Tag::RebuildPicture22(CID3v2Frame& frame) {
     frame.DecodeFields(tools_, 2);
 }
 
+const std::array<int32_t, kID3BuiltInRows>& CID3v2Tag::BuiltInMatches() const {
+    if (builtInMatchesValid_) return builtInMatches_;
+    builtInMatches_.fill(-1);
+    const BuiltInRowsById& byId = BuiltInRowsById::Get();
+    for (size_t f = 0; f < frames_.size(); ++f) {
+        const BuiltInRowsById::Slot* slot = byId.Find(IdKey(frames_[f].id));
+        if (!slot) continue;
+        for (size_t k = slot->first; k < slot->first + slot->count; ++k) {
+            const size_t r = byId.rows[k];
+            if (builtInMatches_[r] < 0 && FrameMatches(builtIn_[r], frames_[f]))
+                builtInMatches_[r] = static_cast<int32_t>(f);
+        }
+    }
+    builtInMatchesValid_ = true;
+    return builtInMatches_;
+}
+
 bool CID3v2Tag::MatchRows(const RowList& rows, Match& match) const {
-    for (size_t k = 0; k < rows.Size(); ++k) {
-        const CID3v2Field& row = Row(rows[k]);
+    if (rows.builtIn) {
+        // Built-in rows come first and have their frames found already.
+        const std::array<int32_t, kID3BuiltInRows>& matches = BuiltInMatches();
+        for (const size_t position : *rows.builtIn) {
+            const int32_t f = matches[position];
+            if (f < 0 || !builtIn_[position].flags) continue;  // a row without flags is never read
+            match = {&builtIn_[position], static_cast<size_t>(f)};
+            return true;
+        }
+        if (!rows.added) return false;
+    }
+    for (size_t k = rows.builtIn ? rows.builtIn->size() : 0; k < rows.Size(); ++k) {
+        const size_t position = rows[k];
+        const CID3v2Field& row = Row(position);
         if (!row.flags) continue;  // a row without flags is never read
+        if (position < kID3BuiltInRows) {
+            const int32_t f = BuiltInMatches()[position];
+            if (f < 0) continue;
+            match = {&row, static_cast<size_t>(f)};
+            return true;
+        }
         for (size_t f = 0; f < frames_.size(); ++f) {
-            const CID3v2Frame& frame = *frames_[f];
+            const CID3v2Frame& frame = frames_[f];
             if (std::memcmp(frame.id, row.frameId, 4) == 0 && FrameMatches(row, frame)) {
                 match = {&row, f};
                 return true;
@@ -233,17 +324,30 @@ bool CID3v2Tag::MatchRows(const RowList& rows, Match& match) const {
 
 bool CID3v2Tag::FindForReading(KwStringView name, Match& match) {
     RowList rows = RowsOf(name);
-    if (!AnyRow(rows, kFieldAllRows)) {
+    if (!rows.builtInFlags && !AnyRow(rows, kFieldAllRows)) {
         // A name without rows gets its TXXX and COMM rows first.
         if (!CreateRows(name)) return false;
         return MatchRows(RowsOf(name), match);
     }
     if (MatchRows(rows, match)) return true;
-    // A field with no row writable in this version is written to the TXXX row
-    // that the store adds; find it there too, or a value written by this tag
-    // could not be read back once the file is reopened.
-    if (AnyRow(rows, MajorVersion() >= 4 ? kFieldWrite24 : kFieldWrite23) || !CreateRows(name)) return false;
-    return MatchRows(RowsOf(name), match);
+    // A field with no row writable in this version is written to a TXXX frame
+    // described by its name (the row the store adds); find it there too, or a
+    // value written by this tag could not be read back once the file is
+    // reopened. Reading does not add that row: the table stays as it is.
+    if (AnyRow(rows, MajorVersion() >= 4 ? kFieldWrite24 : kFieldWrite23) || KwEqualsNoCase(name, kYearName))
+        return false;
+    static const CID3v2Field kUserTextRow = [] {
+        CID3v2Field row;
+        std::memcpy(row.frameId, "TXXX", 4);
+        row.flags = kFieldWrite23 | kFieldWrite24;
+        return row;
+    }();
+    for (size_t f = 0; f < frames_.size(); ++f)
+        if (std::memcmp(frames_[f].id, "TXXX", 4) == 0 && KwEqualsNoCase(frames_[f].description, name)) {
+            match = {&kUserTextRow, f};
+            return true;
+        }
+    return false;
 }
 
 bool CID3v2Tag::LookupField(KwStringView name, KwPropertyMap& result) {
@@ -252,13 +356,19 @@ bool CID3v2Tag::LookupField(KwStringView name, KwPropertyMap& result) {
         result.Clear();
         return false;
     }
-    result.Assign(frames_[match.frame]->fields);
+    frames_[match.frame].Fields(result);
     KwString value = result.GetString(KW_T("Value"));
     KwString original;
     AdjustValue(*match.row, value, &original);
     if (match.row->flags & kFieldNumberTotal) result.SetString(KW_T("Value Original"), original);
     result.SetString(KW_T("Value"), value);
     return true;
+}
+
+bool CID3v2Tag::Adjusts(const CID3v2Field& row) {
+    constexpr uint32_t kAdjusting =
+        kFieldNumberTotal | kFieldGenre | kFieldReplayGain | kFieldReplayPeak | kFieldDate | kFieldUitsPayload;
+    return (row.flags & kAdjusting) || (row.FrameId() == "TXXX" && row.name == kDateName);
 }
 
 void CID3v2Tag::AdjustValue(const CID3v2Field& row, KwString& value, KwString* original) {
@@ -283,8 +393,8 @@ void CID3v2Tag::AdjustValue(const CID3v2Field& row, KwString& value, KwString* o
         ReplaceAll(value, KW_T("db"), KW_T(""), true);
         value = KwFormatDoubleFixed(KwParseDouble(value), 6);
     }
-    const bool dateRow = (row.flags & kFieldDate) || (row.FrameId() == "TXXX" && row.description == KW_T("Date") &&
-                                                      row.name == KW_T("Date"));
+    const bool dateRow = (row.flags & kFieldDate) || (row.FrameId() == "TXXX" && row.description == kDateName &&
+                                                      row.name == kDateName);
     if (dateRow && !value.empty() && tools_) {
         if (IKwDateServices* dates = tools_->GetDateServices(true)) {
             const double number = dates->ParseDate(value.c_str(), 0);
@@ -298,8 +408,8 @@ void CID3v2Tag::AdjustValue(const CID3v2Field& row, KwString& value, KwString* o
 }
 
 KwString CID3v2Tag::ImageFileValue(const CID3v2Frame& frame) {
-    const KwString* mime = frame.fields.Find(KW_T("Mime Type"));
-    auto has = [&](const KwChar* word) { return mime && mime->find(word) != KwString::npos; };
+    const KwString& mime = frame.mime;
+    auto has = [&](const KwChar* word) { return mime.find(word) != KwString::npos; };
     const KwChar* extension = has(KW_T("bmp"))    ? KW_T("bmp")
                               : has(KW_T("gif"))  ? KW_T("gif")
                               : has(KW_T("png"))  ? KW_T("png")
@@ -323,14 +433,24 @@ bool CID3v2Tag::GetField(KwStringView name, IKwDllString* result, bool* found) {
     KwString value;
     Match match{};
     const bool present = FindForReading(name, match);
-    if (name == KW_T("Image File")) {
+    if (name == kImageFileName) {
         // Found even without a picture; the value is then empty. The picture
         // rows change nothing in the value, so the frame's own fields serve.
-        if (present) value = ImageFileValue(*frames_[match.frame]);
+        if (present) value = ImageFileValue(frames_[match.frame]);
     } else {
         if (!present) return false;
-        const KwString* stored = frames_[match.frame]->fields.Find(KW_T("Value"));
-        if (stored) value = *stored;
+        const CID3v2Frame& frame = frames_[match.frame];
+        if (!Adjusts(*match.row)) {
+            // Most fields are delivered as stored: no copy.
+            const KwString empty;
+            const KwString& stored = frame.HasValue() ? frame.value : empty;
+            if (frame.Kind() != ID3v2FrameKind::kPicture) {
+                if (result) result->SetText(stored.c_str(), static_cast<int32_t>(stored.size()));
+                if (found) *found = true;
+                return true;
+            }
+        }
+        if (frame.HasValue()) value = frame.Value();
         AdjustValue(*match.row, value, nullptr);
     }
     if (result) result->SetText(value.c_str(), static_cast<int32_t>(value.size()));
@@ -342,24 +462,29 @@ KwString CID3v2Tag::Translate(const KwChar* text) {
     KwDllString s{KwString(text)};
     if (tools_)
         if (IKwTranslator* translator = tools_->GetTranslator(true)) translator->Translate(&s);
-    return s.Text();
+    return std::move(s.Text());
 }
 
 KwString CID3v2Tag::FrameDisplayText(size_t position) {
-    if (position >= frames_.size()) return KW_T("<invalid frame>");
-    const CID3v2Frame& frame = *frames_[position];
-    KwString name;
-    if (const KwString* description = frame.fields.Find(KW_T("Description"))) name = *description;
+    KwString line;
+    AppendFrameDisplayText(position, line);
+    return line;
+}
+
+void CID3v2Tag::AppendFrameDisplayText(size_t position, KwString& out) {
+    if (position >= frames_.size()) {
+        out += KW_T("<invalid frame>");
+        return;
+    }
+    // Built from views into the frame and the table: the summary asks for
+    // every frame of every file read.
+    const CID3v2Frame& frame = frames_[position];
+    KwStringView name = frame.description;
     if (name.empty()) {
         // The first row of the frame's ID without a description names it.
-        static const std::unordered_map<uint32_t, size_t> builtIn = [] {
-            std::unordered_map<uint32_t, size_t> out;
-            for (size_t i = kID3BuiltInRows; i-- > 0;)
-                if (BuiltInRows()[i].description.empty()) out[IdKey(BuiltInRows()[i].frameId)] = i;
-            return out;
-        }();
-        if (const auto it = builtIn.find(IdKey(frame.id)); it != builtIn.end()) {
-            name = Row(it->second).name;
+        const BuiltInRowsById::Slot* slot = BuiltInRowsById::Get().Find(IdKey(frame.id));
+        if (slot && slot->named >= 0) {
+            name = Row(static_cast<size_t>(slot->named)).name;
         } else {
             for (size_t i = kID3BuiltInRows; i < RowCount(); ++i)
                 if (const CID3v2Field& row = Row(i);
@@ -369,37 +494,45 @@ KwString CID3v2Tag::FrameDisplayText(size_t position) {
                 }
         }
     }
-    if (name.starts_with(KW_T("Quillbox: "))) name.erase(0, 10);
-    if (name.size() >= 21) name = name.substr(0, 18) + KW_T("..");
+    if (name.starts_with(kQuillboxPrefix)) name.remove_prefix(kQuillboxPrefix.size());
+    const bool cut = name.size() >= 21;
+    if (cut) name = name.substr(0, 18);
     KwString label;
-    if (const KwString* type = frame.fields.Find(KW_T("Picture Type")))
-        label = KwParseInt32(*type) == 3 ? Translate(KW_T("Cover")) : *type;
-    KwString value;
-    if (frame.Kind() != ID3v2FrameKind::kOther) {
-        const KwString* stored = frame.fields.Find(KW_T("Value"));
-        if (stored && stored->size() >= 129)
-            value = Translate(KW_T("<too large to display>"));
-        else if (stored)
-            value = *stored;
+    if (frame.pictureType >= 0)
+        label = frame.pictureType == 3 ? Translate(KW_T("Cover")) : KwFormatInt32(frame.pictureType);
+    KwString made;  // a value that is not the frame's own text
+    KwStringView value;
+    if (frame.HasValue()) {
+        // A picture's Base64 text is never made just to be found too long.
+        if (frame.ValueLength() >= 129)
+            value = made = Translate(KW_T("<too large to display>"));
+        else if (frame.Kind() == ID3v2FrameKind::kPicture)
+            value = made = frame.Value();
+        else
+            value = frame.value;
     } else {
-        value = Translate(KW_T("<unknown data type>"));
+        value = made = Translate(KW_T("<unknown data type>"));
     }
-    if (value.find(KW_T('\n')) != KwString::npos) {
-        ReplaceAll(value, KW_T("\r\n"), KW_T("\\n"));
-        ReplaceAll(value, KW_T("\n"), KW_T("\\n"));
+    if (value.find(KW_T('\n')) != KwStringView::npos) {
+        if (value.data() != made.data()) made = KwString(value);
+        ReplaceAll(made, KW_T("\r\n"), KW_T("\\n"));
+        ReplaceAll(made, KW_T("\n"), KW_T("\\n"));
+        value = made;
     }
-    KwString line(frame.id, frame.id + 4);
+    constexpr KwStringView kOpen = KW_T(" ("), kCut = KW_T(".."), kColon = KW_T(": ");
+    out.reserve(out.size() + 4 + name.size() + 5 + label.size() + 5 + value.size());
+    out.append(frame.id, frame.id + 4);
     if (!name.empty()) {
-        line += KW_T(" (");
-        line += name;
-        line += KW_T(')');
+        out += kOpen;
+        out += name;
+        if (cut) out += kCut;
+        out += KW_T(')');
     }
     if (!label.empty()) {
-        line += KW_T(" (");
-        line += label;
-        line += KW_T(')');
+        out += kOpen;
+        out += label;
+        out += KW_T(')');
     }
-    line += KW_T(": ");
-    line += value;
-    return line;
+    out += kColon;
+    out += value;
 }

@@ -4,6 +4,7 @@
 // fields by replacing frames, and renders the tag back into bytes.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -89,14 +90,16 @@ public:
     bool StoreField(KwStringView name, KwStringView value);
     // The one-line summary text of the frame at `position`.
     KwString FrameDisplayText(size_t position);
+    // The same text appended to `out`.
+    void AppendFrameDisplayText(size_t position, KwString& out);
     // The complete tag as bytes; false when it cannot be represented.
     bool Render(std::vector<uint8_t>& out);
 
     bool IsValid() const { return valid_; }
     uint8_t MajorVersion() const { return header_[3]; }
-    size_t RawLength() const { return raw_.size(); }
+    size_t RawLength() const { return rawLength_; }
     size_t FrameCount() const { return frames_.size(); }
-    const CID3v2Frame& Frame(size_t i) const { return *frames_[i]; }
+    const CID3v2Frame& Frame(size_t i) const { return frames_[i]; }
     bool Changed() const { return changed_; }
 
     // The frame-to-field table: the built-in rows (shared by every tag), then
@@ -111,6 +114,8 @@ public:
     // `mask`; advances the cursor past it. With `create`, a name that has no
     // such row (and is not "Year") first gets its TXXX and COMM rows.
     const CID3v2Field* NextRow(KwStringView name, size_t& cursor, bool create, uint32_t mask);
+    // The rows the table is built with, shared by every tag.
+    static const std::vector<CID3v2Field>& BuiltInRows();
     // The position of the first built-in row for a frame (-1: none).
     int RowPositionOf(const CID3v2Frame& frame) const;
 
@@ -123,6 +128,7 @@ private:
     struct RowList {
         const std::vector<size_t>* builtIn = nullptr;
         const std::vector<size_t>* added = nullptr;
+        uint32_t builtInFlags = 0;  // the union of the built-in rows' flags
         size_t Size() const { return (builtIn ? builtIn->size() : 0) + (added ? added->size() : 0); }
         size_t operator[](size_t k) const {
             const size_t n = builtIn ? builtIn->size() : 0;
@@ -136,10 +142,13 @@ private:
     bool CreateRows(KwStringView name);
     // The first frame held by one of the rows.
     bool MatchRows(const RowList& rows, Match& match) const;
-    static const std::vector<CID3v2Field>& BuiltInRows();
+    // The first frame each built-in row matches (-1: none), found in one pass
+    // over the frames when first needed after they changed.
+    const std::array<int32_t, kID3BuiltInRows>& BuiltInMatches() const;
+    void FramesChanged() { builtInMatchesValid_ = false; }
     static const ID3v2RowIndex& BuiltInIndex();
-    static const std::vector<size_t>* BuiltInPositions(KwStringView name);
-    bool ReadFrames(size_t start, size_t readable);
+    static const std::vector<size_t>* BuiltInPositions(KwStringView name, uint32_t& flags);
+    bool ReadFrames(const uint8_t* raw, size_t start, size_t readable);
     void RebuildPicture22(CID3v2Frame& frame);
     // Every (row, frame) pair of a field, or only the first.
     std::vector<Match> FindFrames(KwStringView name, bool create, bool firstOnly = false);
@@ -148,6 +157,8 @@ private:
     // The value as read through a row's flags; `original` receives the whole
     // value of a number/total row.
     void AdjustValue(const CID3v2Field& row, KwString& value, KwString* original);
+    // Whether AdjustValue may change a value read through `row`.
+    static bool Adjusts(const CID3v2Field& row);
     // Writes the picture of an APIC frame to the temporary image file; its path.
     KwString ImageFileValue(const CID3v2Frame& frame);
     KwString Translate(const KwChar* text);
@@ -162,9 +173,11 @@ private:
     ID3v2RowIndex addedIndex_;       // name -> positions of added rows
     uint64_t addedLengths_ = 0;      // bit (length % 64) set for each added name
     bool valid_ = false;
-    std::vector<uint8_t> raw_;
+    size_t rawLength_ = 0;  // bytes the tag was parsed from
     uint8_t header_[10] = {};
     uint32_t tagSize_ = 0;
-    std::vector<std::unique_ptr<CID3v2Frame>> frames_;
+    std::vector<CID3v2Frame> frames_;
+    mutable std::array<int32_t, kID3BuiltInRows> builtInMatches_{};
+    mutable bool builtInMatchesValid_ = false;
     bool changed_ = false;
 };

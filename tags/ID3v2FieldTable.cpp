@@ -172,45 +172,77 @@ namespace {
 // Open-addressing table of the built-in names as spelled in the table.
 class ExactNames {
 public:
-    explicit ExactNames(const ID3v2RowIndex& index) {
+    ExactNames(const ID3v2RowIndex& index, const std::vector<CID3v2Field>& rows) {
         for (const auto& [key, positions] : index) {
             const size_t h = Hash(key);
             size_t i = h & kMask;
             while (slots_[i].positions) i = (i + 1) & kMask;
-            slots_[i] = {h, KwStringView(key), &positions};
+            slots_[i] = {h, KwStringView(key), &positions, RowFlags(positions, rows)};
         }
     }
-    const std::vector<size_t>* Find(KwStringView name) const {
+    // The name's rows and the union of their flags.
+    const std::vector<size_t>* Find(KwStringView name, uint32_t& flags) const {
         const size_t h = Hash(name);
         for (size_t i = h & kMask; slots_[i].positions; i = (i + 1) & kMask)
-            if (slots_[i].hash == h && slots_[i].key == name) return slots_[i].positions;
+            if (slots_[i].hash == h && slots_[i].key.size() == name.size() && SameUnits(slots_[i].key, name)) {
+                flags = slots_[i].flags;
+                return slots_[i].positions;
+            }
         return nullptr;
+    }
+    static uint32_t RowFlags(const std::vector<size_t>& positions, const std::vector<CID3v2Field>& rows) {
+        uint32_t flags = 0;
+        for (const size_t p : positions) flags |= rows[p].flags;
+        return flags;
     }
 
 private:
+    // Equal texts of equal length, compared four units at a time.
+    static bool SameUnits(KwStringView a, KwStringView b) {
+        size_t i = 0;
+        for (; i + 4 <= a.size(); i += 4) {
+            uint64_t x, y;
+            std::memcpy(&x, a.data() + i, sizeof(x));
+            std::memcpy(&y, b.data() + i, sizeof(y));
+            if (x != y) return false;
+        }
+        for (; i < a.size(); ++i)
+            if (a[i] != b[i]) return false;
+        return true;
+    }
     static constexpr size_t kMask = 255;  // room for far more than the table's names
+    // The length and three of the units tell the table's names well enough
+    // apart; names are looked up once per field read, so the hash does not
+    // walk the whole name.
     static size_t Hash(KwStringView s) {
-        uint64_t h = s.size();
-        for (KwChar c : s) h = h * 131 + static_cast<uint16_t>(c);
+        const size_t n = s.size();
+        uint64_t h = n;
+        if (n > 0)
+            h = (h << 48) ^ static_cast<uint16_t>(s[0]) ^ (uint64_t{static_cast<uint16_t>(s[n / 2])} << 16) ^
+                (uint64_t{static_cast<uint16_t>(s[n - 1])} << 32);
         return static_cast<size_t>((h * 0x9E3779B97F4A7C15ull) >> 56);  // the well-mixed top bits
     }
     struct Slot {
         size_t hash = 0;
         KwStringView key;
         const std::vector<size_t>* positions = nullptr;
+        uint32_t flags = 0;
     };
     Slot slots_[kMask + 1];
 };
 
 }  // namespace
 
-const std::vector<size_t>* CID3v2Tag::BuiltInPositions(KwStringView name) {
-    static const ExactNames exact(BuiltInIndex());
+const std::vector<size_t>* CID3v2Tag::BuiltInPositions(KwStringView name, uint32_t& flags) {
+    static const ExactNames exact(BuiltInIndex(), BuiltInRows());
     static_assert(kID3BuiltInRows < 200);
-    if (const std::vector<size_t>* positions = exact.Find(name)) return positions;
+    flags = 0;
+    if (const std::vector<size_t>* positions = exact.Find(name, flags)) return positions;
     const ID3v2RowIndex& index = BuiltInIndex();
     const auto it = index.find(name);
-    return it != index.end() ? &it->second : nullptr;
+    if (it == index.end()) return nullptr;
+    flags = ExactNames::RowFlags(it->second, BuiltInRows());
+    return &it->second;
 }
 
 void CID3v2Tag::AddRow(std::string_view frameId, KwStringView name, KwStringView description, uint32_t flags,
@@ -230,7 +262,7 @@ void CID3v2Tag::AddRow(std::string_view frameId, KwStringView name, KwStringView
 
 CID3v2Tag::RowList CID3v2Tag::RowsOf(KwStringView name) const {
     RowList rows;
-    rows.builtIn = BuiltInPositions(name);
+    rows.builtIn = BuiltInPositions(name, rows.builtInFlags);
     // Names of equal folding have equal lengths: most names are ruled out
     // without hashing.
     if (addedLengths_ & (uint64_t{1} << (name.size() & 63))) {
@@ -241,8 +273,10 @@ CID3v2Tag::RowList CID3v2Tag::RowsOf(KwStringView name) const {
 }
 
 bool CID3v2Tag::AnyRow(const RowList& rows, uint32_t mask) const {
-    for (size_t k = 0; k < rows.Size(); ++k)
-        if (Row(rows[k]).flags & mask) return true;
+    if (rows.builtInFlags & mask) return true;
+    if (!rows.added) return false;
+    for (const size_t position : *rows.added)
+        if (Row(position).flags & mask) return true;
     return false;
 }
 
@@ -284,7 +318,7 @@ std::vector<CID3v2Tag::Match> CID3v2Tag::FindFrames(KwStringView name, bool crea
     while (const CID3v2Field* row = NextRow(name, cursor, create, kFieldAllRows)) {
         create = false;
         for (size_t f = 0; f < frames_.size(); ++f)
-            if (FrameMatches(*row, *frames_[f])) {
+            if (FrameMatches(*row, frames_[f])) {
                 matches.push_back({row, f});
                 if (firstOnly) return matches;
             }

@@ -1,6 +1,7 @@
 #include "tags/ID3v2Text.h"
 
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -11,8 +12,8 @@ KwString DecodeRun(const uint8_t* p, size_t n, uint8_t encoding) {
     KwString out;
     switch (encoding) {
     case kID3Latin1:
-        out.reserve(n);
-        for (size_t i = 0; i < n; ++i) out.push_back(static_cast<KwChar>(p[i]));
+        out.resize(n);
+        for (size_t i = 0; i < n; ++i) out[i] = static_cast<KwChar>(p[i]);
         break;
     case kID3Utf8:
         out = KwFromUtf8(std::string_view(reinterpret_cast<const char*>(p), n));
@@ -30,9 +31,13 @@ KwString DecodeRun(const uint8_t* p, size_t n, uint8_t encoding) {
                 i = 2;
             }
         }
-        out.reserve((n - i) / 2);
-        for (; i + 1 < n; i += 2)  // an odd last byte is dropped
-            out.push_back(static_cast<KwChar>(bigEndian ? (p[i] << 8) | p[i + 1] : p[i] | (p[i + 1] << 8)));
+        out.resize((n - i) / 2);  // an odd last byte is dropped
+        KwChar* o = out.data();
+        if (bigEndian) {
+            for (; i + 1 < n; i += 2) *o++ = static_cast<KwChar>((p[i] << 8) | p[i + 1]);
+        } else {
+            for (; i + 1 < n; i += 2) *o++ = static_cast<KwChar>(p[i] | (p[i + 1] << 8));
+        }
         break;
     }
     default:
@@ -74,9 +79,13 @@ KwString ID3v2ReadText(const uint8_t* p, size_t& pos, size_t end, uint8_t encodi
 KwString ID3v2ReadTexts(const uint8_t* p, size_t& pos, size_t end, uint8_t encoding) {
     KwString joined;
     while (pos < end) {
-        const KwString text = ID3v2ReadText(p, pos, end, encoding);
+        KwString text = ID3v2ReadText(p, pos, end, encoding);
         if (text.empty()) continue;
-        if (!joined.empty()) joined.push_back(KW_T(';'));
+        if (joined.empty()) {
+            joined = std::move(text);  // the usual single text: no copy
+            continue;
+        }
+        joined.push_back(KW_T(';'));
         joined += text;
     }
     return joined;

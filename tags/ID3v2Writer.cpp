@@ -159,6 +159,14 @@ bool CID3v2Tag::StoreField(KwStringView name, KwStringView inputValue) {
         while (const CID3v2Field* row = NextRow(name, cursor, false, kFieldWrite23 | kFieldWrite24))
             if (row->FrameId() == "APIC" && !ID3v2ReadFile(value, probe, kMaxImageBytes)) return false;
     }
+    {
+        // A field with rows but none writable in this version is written to
+        // the TXXX row added for it; added first, so that a frame written
+        // there before is replaced rather than joined by a second one.
+        const RowList rows = RowsOf(name);
+        if (AnyRow(rows, kFieldAllRows) && !AnyRow(rows, MajorVersion() >= 4 ? kFieldWrite24 : kFieldWrite23))
+            CreateRows(name);
+    }
     KwPropertyMap current;
     const KwString original = LookupField(name, current) ? current.GetString(KW_T("Value Original")) : KwString();
     bool changed = false;
@@ -170,6 +178,7 @@ bool CID3v2Tag::StoreField(KwStringView name, KwStringView inputValue) {
     doomed.erase(std::unique(doomed.begin(), doomed.end()), doomed.end());
     for (auto it = doomed.rbegin(); it != doomed.rend(); ++it) {
         frames_.erase(frames_.begin() + static_cast<std::ptrdiff_t>(*it));
+        FramesChanged();
         changed = true;
     }
 
@@ -181,9 +190,10 @@ bool CID3v2Tag::StoreField(KwStringView name, KwStringView inputValue) {
         const uint32_t mask = MajorVersion() >= 4 ? kFieldWrite24 : kFieldWrite23;
         size_t cursor = 0;
         while (const CID3v2Field* row = NextRow(name, cursor, true, mask)) {
-            auto frame = std::make_unique<CID3v2Frame>();
-            if (!BuildFrame(*row, value, original, *frame)) continue;
+            CID3v2Frame frame;
+            if (!BuildFrame(*row, value, original, frame)) continue;
             frames_.push_back(std::move(frame));
+            FramesChanged();
             changed = true;
         }
     }
@@ -238,29 +248,30 @@ bool CID3v2Tag::Render(std::vector<uint8_t>& out) {
     StorePodcastFields();
     if (frames_.size() >= 2)
         std::stable_sort(frames_.begin(), frames_.end(),
-                         [this](const auto& a, const auto& b) { return CompareFrames(*a, *b) < 0; });
+                         [this](const auto& a, const auto& b) { return CompareFrames(a, b) < 0; });
+    FramesChanged();
     const uint8_t version = valid_ && MajorVersion() >= 3 ? MajorVersion() : 3;
     std::vector<uint8_t> body;
     for (const auto& frame : frames_) {
         // Frames read from a version 2.2 tag under an ID that has no 2.3 form
         // cannot be written.
-        if (!Writable(*frame)) continue;
-        if (frame->data.size() > kMaxTagSize) return false;
+        if (!Writable(frame)) continue;
+        if (frame.data.size() > kMaxTagSize) return false;
         uint8_t header[10];
-        std::memcpy(header, frame->id, 4);
+        std::memcpy(header, frame.id, 4);
         if (version == 4)
-            ID3v2WriteSynchsafe(header + 4, static_cast<uint32_t>(frame->data.size()));
+            ID3v2WriteSynchsafe(header + 4, static_cast<uint32_t>(frame.data.size()));
         else
-            ID3v2WriteBigEndian(header + 4, static_cast<uint32_t>(frame->data.size()));
-        header[8] = static_cast<uint8_t>(frame->flags & 0xFF);
-        header[9] = static_cast<uint8_t>(frame->flags >> 8);
+            ID3v2WriteBigEndian(header + 4, static_cast<uint32_t>(frame.data.size()));
+        header[8] = static_cast<uint8_t>(frame.flags & 0xFF);
+        header[9] = static_cast<uint8_t>(frame.flags >> 8);
         body.insert(body.end(), header, header + 10);
-        body.insert(body.end(), frame->data.begin(), frame->data.end());
+        body.insert(body.end(), frame.data.begin(), frame.data.end());
         if (body.size() > kMaxTagSize) return false;
     }
     size_t total = 10 + body.size();
-    if (valid_ && total <= raw_.size())
-        total = raw_.size();
+    if (valid_ && total <= rawLength_)
+        total = rawLength_;
     else
         total = (total / 4096 + 1) * 4096;
     if (total - 10 > kMaxTagSize) return false;

@@ -1,5 +1,6 @@
 #include "tags/KwXMLFilename.h"
 
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -35,7 +36,9 @@ namespace {
 
 // Whether `s` starts with `prefix` at `pos`; advances past it when it does.
 bool Take(KwStringView s, size_t& pos, KwStringView prefix) {
-    if (s.substr(pos, prefix.size()) != prefix) return false;
+    if (s.size() - pos < prefix.size() ||
+        std::memcmp(s.data() + pos, prefix.data(), prefix.size() * sizeof(KwChar)) != 0)
+        return false;
     pos += prefix.size();
     return true;
 }
@@ -124,7 +127,9 @@ void KwXMLFilename::ParsePlain() {
 
 KwString KwXMLFilename::ToText() const {
     if (items_.IsEmpty()) return fileName_;
-    KwString out = KW_T("<XMLFN version=\"1.0\"><Item Name=\"Filename\">");
+    KwString out;
+    out.reserve(fileName_.size() + 48 * (items_.Count() + 2));  // grown once at most
+    out = KW_T("<XMLFN version=\"1.0\"><Item Name=\"Filename\">");
     out += KwXmlEscapeText(fileName_);
     out += KW_T("</Item>");
     items_.ForEach([&out](const KwString& key, const KwString& value) {

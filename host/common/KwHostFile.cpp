@@ -193,8 +193,10 @@ bool KwHostFile::Open(const KwString& path, Mode mode) {
         fd = ::open(name.c_str(), flags | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
+    // A folder opens only for reading (for writing the open fails with
+    // EISDIR), so only a read-only open needs to look at what it opened.
     struct stat info {};
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (mode == Mode::ReadOnly && (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode))) {
         ::close(fd);
         return false;
     }

@@ -95,16 +95,26 @@ int TagCommands::Run(const PluginLibrary& plugin, IKwHost* host) {
 }
 
 int TagCommands::List(IKwAudioFileInfo* info) {
-    printf("%s\n", Summary(info).c_str());
+    // One write per file: formatted printing of each line costs more than
+    // reading the field.
+    std::string out = Summary(info);
+    out += '\n';
+    auto line = [&out](const std::string& name, const std::string& value) {
+        out += name;
+        out += ": ";
+        out += value;
+        out += '\n';
+    };
     for (const FieldName& name : FieldNames()) {
         if (name.text == "Image File") continue;  // would write the picture to a file
         bool found = false;
         const std::string value = Get(info, name.wide, &found);
-        if (found && !value.empty()) printf("%s: %s\n", name.text.c_str(), value.c_str());
+        if (found && !value.empty()) line(name.text, value);
     }
     bool found = false;
     const std::string image = Get(info, KW_T("Image File"), &found);
-    if (found && !image.empty()) printf("Image File: %s\n", image.c_str());
+    if (found && !image.empty()) line("Image File", image);
+    fwrite(out.data(), 1, out.size(), stdout);
     return 0;
 }
 

@@ -51,6 +51,7 @@ TEST(KwBase64, RoundTripsEveryLength) {
     std::vector<uint8_t> bytes, decoded;
     for (size_t n = 0; n < 200; ++n) {
         const KwString text = KwBase64Encode(bytes.data(), bytes.size());
+        EXPECT_EQ(KwBase64EncodedLength(n), text.size()) << n;
         ASSERT_TRUE(KwBase64Decode(text, decoded)) << n;
         EXPECT_EQ(decoded, bytes) << n;
         KwString broken;

@@ -23,6 +23,13 @@ TEST(KwTypes, Utf8AndUtf16RoundTrip) {
     EXPECT_EQ(utf16, Units({0x41, 0xE9, 0x20AC, 0xD83C, 0xDFB5, 0xFFFF, 0xDBFF, 0xDFFF}));
     EXPECT_EQ(KwToUtf8(utf16), utf8);
     EXPECT_EQ(KwFromUtf8(std::string("a\0b", 3)), Units({0x61, 0, 0x62}));
+    // ASCII runs of every length around the wider characters (read four at a time).
+    for (size_t run = 0; run < 10; ++run) {
+        const std::string ascii(run, 'x');
+        const std::string mixed = ascii + "\xC3\xA9" + ascii + "\xF0\x9F\x8E\xB5" + ascii;
+        EXPECT_EQ(KwToUtf8(KwFromUtf8(mixed)), mixed) << run;
+        EXPECT_EQ(KwToUtf8(KwFromUtf8(ascii)), ascii) << run;
+    }
 }
 
 TEST(KwTypes, InvalidUtf8BecomesReplacementCharacters) {
