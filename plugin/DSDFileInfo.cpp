@@ -55,17 +55,6 @@ bool CDSDFileInfo::GetProperty(const KwChar* name, IKwDllString* result) {
                                   kByteRange = KW_T("UITS Media Hash Byte Range"),
                                   kTagWriting = KW_T("Support Tag Writing");
     const KwStringView n(name);
-    // Tag field names make most of the questions: only a name as long as one
-    // of the fixed ones is compared with them.
-    constexpr uint32_t kFixedLengths = 1u << 7 | 1u << 8 | 1u << 9 | 1u << 11 | 1u << 19 | 1u << 26;
-    static_assert(kBitrate.size() == 7 && kDuration.size() == 8 && kChannels.size() == 8 &&
-                  kBitDepth.size() == 9 && kSampleRate.size() == 11 && kCompression.size() == 11 &&
-                  kTagWriting.size() == 19 && kByteRange.size() == 26);
-    if (n.size() >= 32 || !(kFixedLengths & (1u << n.size()))) {
-        if (!tag_) return false;
-        bool found = false;
-        return tag_->GetField(n, result, &found) && found;
-    }
     const CAudioFormat& format = file_->SourceFormat();
     if (n == kBitrate)
         return Answer(result, KwFormatInt32(static_cast<int32_t>(format.AvgBytesPerSec() * 8u) / 1000));

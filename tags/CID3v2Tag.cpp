@@ -290,27 +290,21 @@ const std::array<int32_t, kID3BuiltInRows>& CID3v2Tag::BuiltInMatches() const {
 }
 
 bool CID3v2Tag::MatchRows(const RowList& rows, Match& match) const {
+    // A row without flags is never read.
     if (rows.builtIn) {
         // Built-in rows come first and have their frames found already.
         const std::array<int32_t, kID3BuiltInRows>& matches = BuiltInMatches();
         for (const size_t position : *rows.builtIn) {
             const int32_t f = matches[position];
-            if (f < 0 || !builtIn_[position].flags) continue;  // a row without flags is never read
+            if (f < 0 || !builtIn_[position].flags) continue;
             match = {&builtIn_[position], static_cast<size_t>(f)};
             return true;
         }
-        if (!rows.added) return false;
     }
-    for (size_t k = rows.builtIn ? rows.builtIn->size() : 0; k < rows.Size(); ++k) {
-        const size_t position = rows[k];
+    if (!rows.added) return false;
+    for (const size_t position : *rows.added) {
         const CID3v2Field& row = Row(position);
-        if (!row.flags) continue;  // a row without flags is never read
-        if (position < kID3BuiltInRows) {
-            const int32_t f = BuiltInMatches()[position];
-            if (f < 0) continue;
-            match = {&row, static_cast<size_t>(f)};
-            return true;
-        }
+        if (!row.flags) continue;
         for (size_t f = 0; f < frames_.size(); ++f) {
             const CID3v2Frame& frame = frames_[f];
             if (std::memcmp(frame.id, row.frameId, 4) == 0 && FrameMatches(row, frame)) {
@@ -440,15 +434,12 @@ bool CID3v2Tag::GetField(KwStringView name, IKwDllString* result, bool* found) {
     } else {
         if (!present) return false;
         const CID3v2Frame& frame = frames_[match.frame];
-        if (!Adjusts(*match.row)) {
-            // Most fields are delivered as stored: no copy.
-            const KwString empty;
-            const KwString& stored = frame.HasValue() ? frame.value : empty;
-            if (frame.Kind() != ID3v2FrameKind::kPicture) {
-                if (result) result->SetText(stored.c_str(), static_cast<int32_t>(stored.size()));
-                if (found) *found = true;
-                return true;
-            }
+        if (!Adjusts(*match.row) && frame.Kind() != ID3v2FrameKind::kPicture) {
+            // Most fields are delivered as stored (empty for frames without a
+            // value): no copy.
+            if (result) result->SetText(frame.value.c_str(), static_cast<int32_t>(frame.value.size()));
+            if (found) *found = true;
+            return true;
         }
         if (frame.HasValue()) value = frame.Value();
         AdjustValue(*match.row, value, nullptr);

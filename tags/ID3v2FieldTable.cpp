@@ -184,7 +184,7 @@ public:
     const std::vector<size_t>* Find(KwStringView name, uint32_t& flags) const {
         const size_t h = Hash(name);
         for (size_t i = h & kMask; slots_[i].positions; i = (i + 1) & kMask)
-            if (slots_[i].hash == h && slots_[i].key.size() == name.size() && SameUnits(slots_[i].key, name)) {
+            if (slots_[i].hash == h && slots_[i].key == name) {
                 flags = slots_[i].flags;
                 return slots_[i].positions;
             }
@@ -197,19 +197,6 @@ public:
     }
 
 private:
-    // Equal texts of equal length, compared four units at a time.
-    static bool SameUnits(KwStringView a, KwStringView b) {
-        size_t i = 0;
-        for (; i + 4 <= a.size(); i += 4) {
-            uint64_t x, y;
-            std::memcpy(&x, a.data() + i, sizeof(x));
-            std::memcpy(&y, b.data() + i, sizeof(y));
-            if (x != y) return false;
-        }
-        for (; i < a.size(); ++i)
-            if (a[i] != b[i]) return false;
-        return true;
-    }
     static constexpr size_t kMask = 255;  // room for far more than the table's names
     // The length and three of the units tell the table's names well enough
     // apart; names are looked up once per field read, so the hash does not
