@@ -13,20 +13,14 @@ WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
 export XDG_CONFIG_HOME="$WORK/config"
 
-# "WALL CPU": median wall time and median processor time (user + system) in
-# seconds; the processor time is the fairer figure on a shared machine.
-timeit() {
-  local walls=() cpus=()
-  for _ in $(seq "$RUNS"); do
-    local out
-    out=$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 )
-    read -r r u s <<<"$out"
-    walls+=("$r")
-    cpus+=("$(echo "$u + $s" | bc -l)")
-  done
-  median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-  echo "$(median "${walls[@]}") $(median "${cpus[@]}")"
+# One timed run: "WALL CPU" in seconds, CPU being user + system time.
+timeone() {
+  local out
+  out=$( { TIMEFORMAT='%R %U %S'; time "$@" >/dev/null 2>&1; } 2>&1 )
+  read -r r u s <<<"$out"
+  echo "$r $(echo "$u + $s" | bc -l)"
 }
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
 # One short stereo DSD64 file, then FILES copies, each tagged by mutagen with
 # fifteen text, comment, user-text, rating and picture frames.
@@ -63,8 +57,14 @@ PY
 
 files=("$WORK"/t*.dsf)
 echo "== summary and all fields of ${#files[@]} tagged DSF files, one process each side"
-read -r tpw tpc <<<"$(timeit "$BIN/dsdhost" tags "${files[@]}")"
-read -r tmw tmc <<<"$(timeit mutagen-inspect "${files[@]}")"
+# The two sides take turns, so that a slow spell of a shared machine weighs
+# on both; each figure is the median of its runs.
+pw=() pc=() mw=() mc=()
+for _ in $(seq "$RUNS"); do
+  read -r w c <<<"$(timeone "$BIN/dsdhost" tags "${files[@]}")"; pw+=("$w"); pc+=("$c")
+  read -r w c <<<"$(timeone mutagen-inspect "${files[@]}")"; mw+=("$w"); mc+=("$c")
+done
+tpw=$(median "${pw[@]}") tpc=$(median "${pc[@]}") tmw=$(median "${mw[@]}") tmc=$(median "${mc[@]}")
 echo "dsdhost tags (GetFileInfo): wall ${tpw} s, processor ${tpc} s"
 echo "mutagen-inspect:            wall ${tmw} s, processor ${tmc} s"
 echo "mutagen-inspect / dsdhost:  wall $(echo "scale=1; $tmw / $tpw" | bc -l) x, processor $(echo "scale=1; $tmc / $tpc" | bc -l) x"
