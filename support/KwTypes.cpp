@@ -61,9 +61,16 @@ void KwAppendCodePoint(KwString& out, uint32_t cp) {
 }
 
 std::string KwToUtf8(KwStringView s) {
+    std::string out;
+    KwAppendUtf8(out, s);
+    return out;
+}
+
+void KwAppendUtf8(std::string& out, KwStringView s) {
     // At most three bytes per unit (a surrogate pair, two units, gives four).
-    std::string out(s.size() * 3, '\0');
-    char* o = out.data();
+    const size_t start = out.size();
+    out.resize(start + s.size() * 3);
+    char* o = out.data() + start;
     for (size_t i = 0; i < s.size(); ++i) {
         // Texts are mostly plain ASCII: four units at a time while they are.
         if (i + 4 <= s.size()) {
@@ -110,7 +117,6 @@ std::string KwToUtf8(KwStringView s) {
         }
     }
     out.resize(static_cast<size_t>(o - out.data()));
-    return out;
 }
 
 KwChar KwFoldCaseWide(KwChar ch) {

@@ -41,6 +41,8 @@ void KwAppendCodePoint(KwString& out, uint32_t codePoint);
 // UTF-8 <-> UTF-16 conversion. Invalid sequences become U+FFFD.
 KwString KwFromUtf8(std::string_view s);
 std::string KwToUtf8(KwStringView s);
+// The UTF-8 of `s` appended to `out`.
+void KwAppendUtf8(std::string& out, KwStringView s);
 
 // Simple case folding of one UTF-16 unit (Latin-1 and the common BMP blocks).
 // Plain ASCII, by far the most common case in keys and field names, is folded

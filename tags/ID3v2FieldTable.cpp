@@ -184,7 +184,8 @@ public:
     const std::vector<size_t>* Find(KwStringView name, uint32_t& flags) const {
         const size_t h = Hash(name);
         for (size_t i = h & kMask; slots_[i].positions; i = (i + 1) & kMask)
-            if (slots_[i].hash == h && slots_[i].key == name) {
+            if (slots_[i].hash == h && slots_[i].key.size() == name.size() &&
+                std::memcmp(slots_[i].key.data(), name.data(), name.size() * sizeof(KwChar)) == 0) {
                 flags = slots_[i].flags;
                 return slots_[i].positions;
             }

@@ -95,25 +95,33 @@ int TagCommands::Run(const PluginLibrary& plugin, IKwHost* host) {
 }
 
 int TagCommands::List(IKwAudioFileInfo* info) {
-    // One write per file: formatted printing of each line costs more than
-    // reading the field.
-    std::string out = Summary(info);
+    // The whole listing is built in one text and written at once, and every
+    // answer lands in the same text object and goes straight into the listing:
+    // a catalogue run asks for every field of every file, and formatted
+    // printing or a copy per answer costs more than reading the field.
+    KwDllString answer;
+    std::string out;
+    out.reserve(2048);
+    info->GetTagSummary(&answer);
+    KwAppendUtf8(out, answer.Text());
+    std::erase(out, '\r');
     out += '\n';
-    auto line = [&out](const std::string& name, const std::string& value) {
-        out += name;
+    auto line = [&](const FieldName& name) {
+        answer.Clear();
+        if (!info->GetProperty(name.wide.c_str(), &answer) || answer.Text().empty()) return;
+        out += name.text;
         out += ": ";
-        out += value;
+        KwAppendUtf8(out, answer.Text());
         out += '\n';
     };
+    const FieldName* image = nullptr;
     for (const FieldName& name : FieldNames()) {
-        if (name.text == "Image File") continue;  // would write the picture to a file
-        bool found = false;
-        const std::string value = Get(info, name.wide, &found);
-        if (found && !value.empty()) line(name.text, value);
+        if (name.text == "Image File")
+            image = &name;  // asked last: the answer writes the picture to a file
+        else
+            line(name);
     }
-    bool found = false;
-    const std::string image = Get(info, KW_T("Image File"), &found);
-    if (found && !image.empty()) line("Image File", image);
+    if (image) line(*image);
     fwrite(out.data(), 1, out.size(), stdout);
     return 0;
 }
