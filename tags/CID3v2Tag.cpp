@@ -194,7 +194,8 @@ bool CID3v2Tag::ReadFrames(const uint8_t* raw, size_t start, size_t readable) {
         const uint8_t* h = raw + pos;
         if (h[0] == 0 || !ValidId(h, idLength)) break;
         uint64_t size;
-        CID3v2Frame frame;
+        // Built in place; taken off again when the frame turns out unreadable.
+        CID3v2Frame& frame = frames_.emplace_back();
         if (v22) {
             const char* mapped = MapId22(h);
             if (mapped) {
@@ -211,10 +212,16 @@ bool CID3v2Tag::ReadFrames(const uint8_t* raw, size_t start, size_t readable) {
             frame.flags = static_cast<uint16_t>(h[8] | (h[9] << 8));
             const bool plain = version == 3 || ((h[4] | h[5] | h[6] | h[7]) & 0x80);
             size = plain ? ID3v2ReadBigEndian(h + 4) : ID3v2ReadSynchsafe(h + 4);
-            if (size > INT32_MAX) break;  // a negative size
+            if (size > INT32_MAX) {  // a negative size
+                frames_.pop_back();
+                break;
+            }
         }
         const size_t dataStart = pos + headerLength;
-        if (size > readable - dataStart) break;
+        if (size > readable - dataStart) {
+            frames_.pop_back();
+            break;
+        }
         size_t next = dataStart + static_cast<size_t>(size);
         if (!(header_[5] & kTagUnsync)) {
             frame.data.assign(raw + dataStart, raw + next);
@@ -231,7 +238,10 @@ bool CID3v2Tag::ReadFrames(const uint8_t* raw, size_t start, size_t readable) {
                     if (raw[i] == 0xFF && i + 1 < readable && raw[i + 1] == 0) ++i;
                     ++i;
                 }
-                if (frame.data.size() < size) break;  // cut in the middle
+                if (frame.data.size() < size) {  // cut in the middle
+                    frames_.pop_back();
+                    break;
+                }
                 next = i;
             }
             frame.flags &= static_cast<uint16_t>(~kID3FrameUnsync);
@@ -241,7 +251,6 @@ bool CID3v2Tag::ReadFrames(const uint8_t* raw, size_t start, size_t readable) {
             RebuildPicture22(frame);
         else
             frame.DecodeFields(tools_, version);
-        frames_.push_back(std::move(frame));
         pos = next;
     }
     FramesChanged();
@@ -275,14 +284,20 @@ void CID3v2Tag::RebuildPicture22(CID3v2Frame& frame) {
 const std::array<int32_t, kID3BuiltInRows>& CID3v2Tag::BuiltInMatches() const {
     if (builtInMatchesValid_) return builtInMatches_;
     builtInMatches_.fill(-1);
+    namesPresent_ = {};
     const BuiltInRowsById& byId = BuiltInRowsById::Get();
     for (size_t f = 0; f < frames_.size(); ++f) {
         const BuiltInRowsById::Slot* slot = byId.Find(IdKey(frames_[f].id));
         if (!slot) continue;
         for (size_t k = slot->first; k < slot->first + slot->count; ++k) {
             const size_t r = byId.rows[k];
-            if (builtInMatches_[r] < 0 && FrameMatches(builtIn_[r], frames_[f]))
+            if (builtInMatches_[r] < 0 && FrameMatches(builtIn_[r], frames_[f])) {
                 builtInMatches_[r] = static_cast<int32_t>(f);
+                if (builtIn_[r].flags) {  // a row without flags is never read
+                    const size_t name = BuiltInNameOfRow(r);
+                    namesPresent_[name / 64] |= uint64_t{1} << (name % 64);
+                }
+            }
         }
     }
     builtInMatchesValid_ = true;
@@ -424,6 +439,7 @@ KwString CID3v2Tag::ImageFileValue(const CID3v2Frame& frame) {
 
 bool CID3v2Tag::GetField(KwStringView name, IKwDllString* result, bool* found) {
     if (found) *found = false;
+    if (KnownAbsent(name)) return false;
     KwString value;
     Match match{};
     const bool present = FindForReading(name, match);

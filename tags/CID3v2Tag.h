@@ -116,6 +116,8 @@ public:
     const CID3v2Field* NextRow(KwStringView name, size_t& cursor, bool create, uint32_t mask);
     // The rows the table is built with, shared by every tag.
     static const std::vector<CID3v2Field>& BuiltInRows();
+    // Their positions by name (without regard to case).
+    static const ID3v2RowIndex& BuiltInIndex();
     // The position of the first built-in row for a frame (-1: none).
     int RowPositionOf(const CID3v2Frame& frame) const;
 
@@ -146,7 +148,13 @@ private:
     // over the frames when first needed after they changed.
     const std::array<int32_t, kID3BuiltInRows>& BuiltInMatches() const;
     void FramesChanged() { builtInMatchesValid_ = false; }
-    static const ID3v2RowIndex& BuiltInIndex();
+    // True when the tag surely holds no value for `name`: one lookup and one
+    // bit instead of the row search, for the names most often asked for
+    // (a host asks for every field, and most are not in a given tag).
+    bool KnownAbsent(KwStringView name) const;
+    // The number of the name of a built-in row (names numbered from 0).
+    static size_t BuiltInNameOfRow(size_t row);
+
     static const std::vector<size_t>* BuiltInPositions(KwStringView name, uint32_t& flags);
     bool ReadFrames(const uint8_t* raw, size_t start, size_t readable);
     void RebuildPicture22(CID3v2Frame& frame);
@@ -179,5 +187,8 @@ private:
     std::vector<CID3v2Frame> frames_;
     mutable std::array<int32_t, kID3BuiltInRows> builtInMatches_{};
     mutable bool builtInMatchesValid_ = false;
+    // One bit per built-in name: a row of the name (that carries flags) has
+    // a frame. Found with builtInMatches_.
+    mutable std::array<uint64_t, 2> namesPresent_{};
     bool changed_ = false;
 };

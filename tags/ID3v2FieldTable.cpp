@@ -172,25 +172,57 @@ namespace {
 // Open-addressing table of the built-in names as spelled in the table.
 class ExactNames {
 public:
+    struct Slot {
+        size_t hash = 0;
+        KwStringView key;
+        const std::vector<size_t>* positions = nullptr;
+        uint32_t flags = 0;
+        uint8_t id = 0;  // the name's number, 0 to the count of names - 1
+        // A tag without a frame for any of the name's rows (that carry flags)
+        // has no value for it, as long as no row of the name was added at
+        // run time: true when the field is then not looked for in the TXXX
+        // frames either (a row writable in the tag's version, or "Year").
+        // "Image File" is found even without a picture: never absent.
+        bool absent23 = false;
+        bool absent24 = false;
+    };
+
     ExactNames(const ID3v2RowIndex& index, const std::vector<CID3v2Field>& rows) {
+        uint8_t id = 0;
         for (const auto& [key, positions] : index) {
             const size_t h = Hash(key);
             size_t i = h & kMask;
             while (slots_[i].positions) i = (i + 1) & kMask;
-            slots_[i] = {h, KwStringView(key), &positions, RowFlags(positions, rows)};
+            const uint32_t flags = RowFlags(positions, rows);
+            const bool picture = key == KW_T("Image File");
+            const bool year = KwEqualsNoCase(key, KW_T("Year"));
+            slots_[i] = {h,
+                         KwStringView(key),
+                         &positions,
+                         flags,
+                         id,
+                         !picture && ((flags & kFieldWrite23) || year),
+                         !picture && ((flags & kFieldWrite24) || year)};
+            for (const size_t p : positions) rowName_[p] = id;
+            ++id;
         }
+    }
+    // The name's slot; null for a name not spelled as in the table.
+    const Slot* FindSlot(KwStringView name) const {
+        const size_t h = Hash(name);
+        for (size_t i = h & kMask; slots_[i].positions; i = (i + 1) & kMask)
+            if (slots_[i].hash == h && SameUnits(slots_[i].key, name)) return &slots_[i];
+        return nullptr;
     }
     // The name's rows and the union of their flags.
     const std::vector<size_t>* Find(KwStringView name, uint32_t& flags) const {
-        const size_t h = Hash(name);
-        for (size_t i = h & kMask; slots_[i].positions; i = (i + 1) & kMask)
-            if (slots_[i].hash == h && slots_[i].key.size() == name.size() &&
-                std::memcmp(slots_[i].key.data(), name.data(), name.size() * sizeof(KwChar)) == 0) {
-                flags = slots_[i].flags;
-                return slots_[i].positions;
-            }
-        return nullptr;
+        const Slot* slot = FindSlot(name);
+        if (!slot) return nullptr;
+        flags = slot->flags;
+        return slot->positions;
     }
+    // The number of the name of a built-in row.
+    uint8_t NameOfRow(size_t row) const { return rowName_[row]; }
     static uint32_t RowFlags(const std::vector<size_t>& positions, const std::vector<CID3v2Field>& rows) {
         uint32_t flags = 0;
         for (const size_t p : positions) flags |= rows[p].flags;
@@ -198,6 +230,23 @@ public:
     }
 
 private:
+    // Equal texts, compared four units at a time (names are short: a library
+    // call costs more than the comparison).
+    static bool SameUnits(KwStringView a, KwStringView b) {
+        if (a.size() != b.size()) return false;
+        const KwChar* x = a.data();
+        const KwChar* y = b.data();
+        size_t n = a.size();
+        for (; n >= 4; n -= 4, x += 4, y += 4) {
+            uint64_t u, v;
+            std::memcpy(&u, x, sizeof(u));
+            std::memcpy(&v, y, sizeof(v));
+            if (u != v) return false;
+        }
+        for (; n > 0; --n)
+            if (*x++ != *y++) return false;
+        return true;
+    }
     static constexpr size_t kMask = 255;  // room for far more than the table's names
     // The length and three of the units tell the table's names well enough
     // apart; names are looked up once per field read, so the hash does not
@@ -210,22 +259,34 @@ private:
                 (uint64_t{static_cast<uint16_t>(s[n - 1])} << 32);
         return static_cast<size_t>((h * 0x9E3779B97F4A7C15ull) >> 56);  // the well-mixed top bits
     }
-    struct Slot {
-        size_t hash = 0;
-        KwStringView key;
-        const std::vector<size_t>* positions = nullptr;
-        uint32_t flags = 0;
-    };
     Slot slots_[kMask + 1];
+    uint8_t rowName_[kID3BuiltInRows] = {};
 };
+
+const ExactNames& Exact() {
+    static const ExactNames exact(CID3v2Tag::BuiltInIndex(), CID3v2Tag::BuiltInRows());
+    return exact;
+}
 
 }  // namespace
 
+size_t CID3v2Tag::BuiltInNameOfRow(size_t row) {
+    return Exact().NameOfRow(row);
+}
+
+bool CID3v2Tag::KnownAbsent(KwStringView name) const {
+    const ExactNames::Slot* slot = Exact().FindSlot(name);
+    if (!slot || !(MajorVersion() >= 4 ? slot->absent24 : slot->absent23)) return false;
+    if ((addedLengths_ & (uint64_t{1} << (name.size() & 63))) && addedIndex_.find(name) != addedIndex_.end())
+        return false;
+    BuiltInMatches();
+    return !(namesPresent_[slot->id / 64] & (uint64_t{1} << (slot->id % 64)));
+}
+
 const std::vector<size_t>* CID3v2Tag::BuiltInPositions(KwStringView name, uint32_t& flags) {
-    static const ExactNames exact(BuiltInIndex(), BuiltInRows());
-    static_assert(kID3BuiltInRows < 200);
+    static_assert(kID3BuiltInRows < 128, "names are numbered in two 64-bit words");
     flags = 0;
-    if (const std::vector<size_t>* positions = exact.Find(name, flags)) return positions;
+    if (const std::vector<size_t>* positions = Exact().Find(name, flags)) return positions;
     const ID3v2RowIndex& index = BuiltInIndex();
     const auto it = index.find(name);
     if (it == index.end()) return nullptr;

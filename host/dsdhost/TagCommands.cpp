@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <set>
 
@@ -28,6 +29,23 @@ std::string Summary(IKwAudioFileInfo* info) {
     std::string text = KwToUtf8(out.Text());
     std::erase(text, '\r');
     return text;
+}
+
+// The summary's lines end in "\r\n"; the listing's in "\n". The text is
+// moved up a line at a time rather than a character at a time.
+void DropCarriageReturns(std::string& text) {
+    char* const begin = text.data();
+    const char* const end = begin + text.size();
+    char* to = begin;
+    const char* from = begin;
+    while (from < end) {
+        const void* found = std::memchr(from, '\r', static_cast<size_t>(end - from));
+        const char* stop = found ? static_cast<const char*>(found) : end;
+        if (to != from) std::memmove(to, from, static_cast<size_t>(stop - from));
+        to += stop - from;
+        from = found ? stop + 1 : end;
+    }
+    text.resize(static_cast<size_t>(to - begin));
 }
 
 // The field names of the plug-in's tag vocabulary, each once, in table order.
@@ -104,7 +122,7 @@ int TagCommands::List(IKwAudioFileInfo* info) {
     out.reserve(2048);
     info->GetTagSummary(&answer);
     KwAppendUtf8(out, answer.Text());
-    std::erase(out, '\r');
+    DropCarriageReturns(out);
     out += '\n';
     auto line = [&](const FieldName& name) {
         answer.Clear();
