@@ -55,6 +55,10 @@ bool CDSDFileInfo::GetProperty(const KwChar* name, IKwDllString* result) {
                                   kByteRange = KW_T("UITS Media Hash Byte Range"),
                                   kTagWriting = KW_T("Support Tag Writing");
     const KwStringView n(name);
+    // The fixed names have lengths 7 to 26 that most field names do not
+    // share: the length rules them out before any text is compared.
+    constexpr uint32_t kFixedLengths = (1u << 7) | (1u << 8) | (1u << 9) | (1u << 11) | (1u << 19) | (1u << 26);
+    if (n.size() >= 32 || !(kFixedLengths & (1u << n.size()))) return AnswerFromTag(n, result);
     const CAudioFormat& format = file_->SourceFormat();
     if (n == kBitrate)
         return Answer(result, KwFormatInt32(static_cast<int32_t>(format.AvgBytesPerSec() * 8u) / 1000));
@@ -70,9 +74,13 @@ bool CDSDFileInfo::GetProperty(const KwChar* name, IKwDllString* result) {
                                   KwFormatInt64(file_->DataStart() + file_->DataLength()));
     }
     if (KwEqualsNoCase(n, kTagWriting)) return Answer(result, tag_ ? KW_T("1") : KW_T("0"));
+    return AnswerFromTag(n, result);
+}
+
+bool CDSDFileInfo::AnswerFromTag(KwStringView name, IKwDllString* result) {
     if (!tag_) return false;
     bool found = false;
-    if (!tag_->GetField(n, result, &found)) return false;
+    if (!tag_->GetField(name, result, &found)) return false;
     return found;
 }
 

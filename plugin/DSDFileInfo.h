@@ -30,6 +30,8 @@ public:
 private:
     // Reads the tag block of an opened DSF file into a new tag object.
     void ReadTag();
+    // A field of the tag, for GetProperty.
+    bool AnswerFromTag(KwStringView name, IKwDllString* result);
     // Writes `bytes` as the file's tag; on a failed write puts the old tail
     // and header back so that the file stays as it was.
     bool WriteTag(const uint8_t* bytes, size_t size);
