@@ -354,8 +354,9 @@ const CID3v2Field* CID3v2Tag::NextRow(KwStringView name, size_t& cursor, bool cr
 
 bool CID3v2Tag::FrameMatches(const CID3v2Field& row, const CID3v2Frame& frame) const {
     if (std::memcmp(frame.id, row.frameId, 4) != 0) return false;
+    // Descriptions of another length differ without a call to compare them.
     if (DescriptionCompared(row.FrameId()) && !(row.flags & kFieldAnyDescription) &&
-        !KwEqualsNoCase(frame.description, row.description))
+        (frame.description.size() != row.description.size() || !KwEqualsNoCase(frame.description, row.description)))
         return false;
     if (row.FrameId() == "APIC" && row.pictureType != -1 && frame.pictureType != row.pictureType) return false;
     return true;
