@@ -98,8 +98,11 @@ bool CDSDFile::Open(IKwReader* reader, uint8_t readerOwned, uint32_t outputModes
     }
     ChooseOutputFormat(outputModes, highestDsdRate);
     // Native output keeps the source's bit order; packed and PCM output read
-    // least-significant-bit-first bytes through the reversal table.
-    if (container_->LsbFirst() && !outputFormat_.IsNativeDsd()) {
+    // least-significant-bit-first bytes through the reversal table. An open
+    // for the header alone delivers no PCM (it has no conversion context), so
+    // it does not build the tables (120 000 instructions, once per process).
+    if (container_->LsbFirst() && !outputFormat_.IsNativeDsd() &&
+        (outputFormat_.IsPackedDsd() || !options.headerOnly)) {
         EnsureDecimatorTables();
         bitReverse_ = dsd2pcm_bit_reverse();
     }

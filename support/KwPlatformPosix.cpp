@@ -21,7 +21,11 @@ KwString KwLibrarySuffix() { return KW_T(".so"); }
 
 KwModuleHandle KwLoadLibrary(const KwString& path, uint32_t /*flags*/) {
     if (path.empty()) return nullptr;
-    return dlopen(KwToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Functions are bound at their first call: a library binds a few dozen
+    // of the hundreds it could call, and binding them all made up most of
+    // its load time. (The libraries of this project are linked with every
+    // symbol resolved, and symbol versions are still checked at load.)
+    return dlopen(KwToUtf8(path).c_str(), RTLD_LAZY | RTLD_LOCAL);
 }
 
 void* KwGetProcAddress(KwModuleHandle module, const char* name) {

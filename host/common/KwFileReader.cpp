@@ -31,9 +31,15 @@ bool KwFileReader::Open() {
     Close();
     aborted_ = false;
     const bool readOnly = OptionValue(KW_T("READ_ONLY")) == KW_T("1");
-    if (!readOnly && file_.Open(path_, KwHostFile::Mode::ReadWrite)) {
+    if (!readOnly && readOnlyFallback_) {
+        // Most files are only read: opened read-only (a cheaper open), and
+        // opened again for writing by the first Write or Truncate.
+        if (!file_.Open(path_, KwHostFile::Mode::ReadOnly)) return false;
+        writable_ = false;
+        mayWrite_ = true;
+    } else if (!readOnly && file_.Open(path_, KwHostFile::Mode::ReadWrite)) {
         writable_ = true;
-    } else if ((readOnly || readOnlyFallback_) && file_.Open(path_, KwHostFile::Mode::ReadOnly)) {
+    } else if (readOnly && file_.Open(path_, KwHostFile::Mode::ReadOnly)) {
         writable_ = false;
     } else {
         return false;
@@ -47,7 +53,18 @@ void KwFileReader::Close() {
     file_.Close();
     open_ = 0;
     writable_ = false;
+    mayWrite_ = false;
     position_ = 0;
+}
+
+bool KwFileReader::MakeWritable() {
+    if (writable_) return true;
+    if (!mayWrite_) return false;
+    // Asked once: a file that cannot be written (or that the path no longer
+    // names) stays read-only, as an open that fell back to reading did.
+    mayWrite_ = false;
+    writable_ = file_.ReopenForWriting(path_);
+    return writable_;
 }
 
 void KwFileReader::Abort() { aborted_ = true; }
@@ -61,7 +78,7 @@ int32_t KwFileReader::Read(void* buffer, int32_t count) {
 }
 
 int32_t KwFileReader::Write(const void* buffer, int32_t count) {
-    if (!open_ || !writable_ || (!buffer && count > 0) || count < 0) return -1;
+    if (!open_ || (!buffer && count > 0) || count < 0 || !MakeWritable()) return -1;
     if (count == 0) return 0;
     const int64_t put = file_.WriteAt(position_, buffer, count);
     if (put < 0) return -1;
@@ -85,6 +102,6 @@ int64_t KwFileReader::Seek(int64_t offset, int32_t origin) {
     return position_;
 }
 
-bool KwFileReader::Truncate() { return open_ && writable_ && file_.Resize(position_); }
+bool KwFileReader::Truncate() { return open_ && MakeWritable() && file_.Resize(position_); }
 
 bool KwFileReader::HasCapability(int32_t capability) { return capability == kKwCapabilityAbort; }

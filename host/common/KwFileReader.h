@@ -18,7 +18,9 @@ int64_t KwSeekTarget(int64_t current, int64_t size, int64_t offset, int32_t orig
 class KwFileReader : public VBaseReader {
 public:
     // With `readOnlyFallback`, a file that cannot be opened for writing is
-    // opened read-only instead of failing.
+    // read-only instead of failing: it is opened for reading, and the first
+    // Write or Truncate opens it again for writing (refused when that fails
+    // or the path names another file by then).
     explicit KwFileReader(KwString path, bool readOnlyFallback = false);
     ~KwFileReader() override;
 
@@ -42,5 +44,9 @@ private:
     KwHostFile file_;
     int64_t position_ = 0;
     bool writable_ = false;
+    // Opened read-only, to be opened for writing when a write comes.
+    bool mayWrite_ = false;
     std::atomic<bool> aborted_{false};
+
+    bool MakeWritable();
 };

@@ -51,6 +51,24 @@ void KwHostFile::Close() {
 
 bool KwHostFile::IsOpen() const { return handle_ != nullptr; }
 
+bool KwHostFile::ReopenForWriting(const KwString& path) {
+    if (!handle_) return false;
+    BY_HANDLE_FILE_INFORMATION was{}, now{};
+    if (!GetFileInformationByHandle(static_cast<HANDLE>(handle_), &was)) return false;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    if (!GetFileInformationByHandle(h, &now) || now.dwVolumeSerialNumber != was.dwVolumeSerialNumber ||
+        now.nFileIndexHigh != was.nFileIndexHigh || now.nFileIndexLow != was.nFileIndexLow) {
+        CloseHandle(h);
+        return false;
+    }
+    CloseHandle(static_cast<HANDLE>(handle_));
+    handle_ = h;
+    return true;
+}
+
 namespace {
 
 // The file position of a positioned read or write.
@@ -195,10 +213,18 @@ bool KwHostFile::Open(const KwString& path, Mode mode) {
     if (fd < 0) return false;
     // A folder opens only for reading (for writing the open fails with
     // EISDIR), so only a read-only open needs to look at what it opened.
+    // What it sees is kept: the size answers the first Size() call, and the
+    // device and file number identify the file for ReopenForWriting.
     struct stat info {};
-    if (mode == Mode::ReadOnly && (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode))) {
-        ::close(fd);
-        return false;
+    if (mode == Mode::ReadOnly) {
+        if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+            ::close(fd);
+            return false;
+        }
+        sizeAtOpen_ = static_cast<int64_t>(info.st_size);
+        device_ = static_cast<uint64_t>(info.st_dev);
+        fileNumber_ = static_cast<uint64_t>(info.st_ino);
+        identityKnown_ = true;
     }
     fd_ = fd;
     return true;
@@ -207,6 +233,35 @@ bool KwHostFile::Open(const KwString& path, Mode mode) {
 void KwHostFile::Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    sizeAtOpen_ = -1;
+    identityKnown_ = false;
+}
+
+bool KwHostFile::ReopenForWriting(const KwString& path) {
+    if (fd_ < 0) return false;
+    struct stat info {};
+    if (!identityKnown_) {
+        if (fstat(fd_, &info) != 0) return false;
+        device_ = static_cast<uint64_t>(info.st_dev);
+        fileNumber_ = static_cast<uint64_t>(info.st_ino);
+        identityKnown_ = true;
+    }
+    const std::string name = KwToUtf8(path);
+    if (name.empty()) return false;
+    int fd;
+    do {
+        fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    if (fstat(fd, &info) != 0 || static_cast<uint64_t>(info.st_dev) != device_ ||
+        static_cast<uint64_t>(info.st_ino) != fileNumber_) {
+        ::close(fd);
+        return false;
+    }
+    ::close(fd_);
+    fd_ = fd;
+    sizeAtOpen_ = -1;
+    return true;
 }
 
 bool KwHostFile::IsOpen() const { return fd_ >= 0; }
@@ -230,6 +285,7 @@ int64_t KwHostFile::ReadAt(int64_t position, void* buffer, int64_t count) {
 
 int64_t KwHostFile::WriteAt(int64_t position, const void* buffer, int64_t count) {
     if (fd_ < 0 || position < 0 || count < 0) return -1;
+    sizeAtOpen_ = -1;
     int64_t done = 0;
     while (done < count) {
         const int64_t want = count - done < kMaxPiece ? count - done : kMaxPiece;
@@ -246,13 +302,22 @@ int64_t KwHostFile::WriteAt(int64_t position, const void* buffer, int64_t count)
 }
 
 int64_t KwHostFile::Size() {
+    if (fd_ < 0) return -1;
+    // The size the open saw is as good as one asked for now once, and saves
+    // the reading of a small file one system call; later calls ask again.
+    if (sizeAtOpen_ >= 0) {
+        const int64_t size = sizeAtOpen_;
+        sizeAtOpen_ = -1;
+        return size;
+    }
     struct stat info {};
-    if (fd_ < 0 || fstat(fd_, &info) != 0) return -1;
+    if (fstat(fd_, &info) != 0) return -1;
     return static_cast<int64_t>(info.st_size);
 }
 
 bool KwHostFile::Resize(int64_t size) {
     if (fd_ < 0 || size < 0) return false;
+    sizeAtOpen_ = -1;
     int result;
     do {
         result = ::ftruncate(fd_, static_cast<off_t>(size));

@@ -25,6 +25,11 @@ public:
     bool Open(const KwString& path, Mode mode);
     void Close();
     bool IsOpen() const;
+    // Opens `path` again for reading and writing in place of the open file,
+    // provided the path still names that same file (device and file number
+    // compared); otherwise, or when it cannot be opened for writing, the open
+    // file stays as it was and false comes back.
+    bool ReopenForWriting(const KwString& path);
 
     // Bytes transferred at `position` (may be fewer than asked at the end of
     // the file), or -1 on error. Retries interrupted and partial transfers.
@@ -42,6 +47,13 @@ private:
     void* handle_ = nullptr;
 #else
     int fd_ = -1;
+    // A read-only open looks at what it opened (see Open): the size seen
+    // then answers the first Size() call, unless the file was written or
+    // resized in between. -1 when there is no such answer.
+    int64_t sizeAtOpen_ = -1;
+    uint64_t device_ = 0;
+    uint64_t fileNumber_ = 0;
+    bool identityKnown_ = false;
 #endif
 };
 

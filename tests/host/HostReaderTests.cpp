@@ -125,6 +125,39 @@ TEST(HostReader, ReadOnlyOptionPlainPathsAndMissingFiles) {
     }
 }
 
+TEST(HostReader, WritingReopensOnlyTheFileThatWasOpened) {
+    TempDir dir;
+    const std::string path = dir.Write("w.dsf", "0123456789");
+
+    // Reads first, then a write at the position reached and a truncation.
+    RawReader rd{Generic()(KwFromUtf8(path).c_str())};
+    ASSERT_TRUE(rd.Open());
+    char buf[4];
+    EXPECT_EQ(rd.Read(buf, 4), 4);
+    EXPECT_EQ(rd.Size(), 10);
+    EXPECT_EQ(rd.Write("ab", 2), 2);
+    EXPECT_EQ(rd.Position(), 6);
+    EXPECT_TRUE(rd.Truncate());
+    EXPECT_EQ(rd.Size(), 6);
+    EXPECT_EQ(rd.Seek(0, kKwSeekBegin), 0);
+    EXPECT_EQ(rd.ReadAll(), "0123ab");
+    Destroy(rd.r);
+    EXPECT_EQ(ReadFile(path), "0123ab");
+
+    // The path names another file by the time of the first write: refused,
+    // and neither file changes; reading goes on from the opened file.
+    RawReader moved{Generic()(KwFromUtf8(path).c_str())};
+    ASSERT_TRUE(moved.Open());
+    std::filesystem::rename(path, dir.Path("old.dsf"));
+    dir.Write("w.dsf", "other");
+    EXPECT_EQ(moved.Write("x", 1), -1);
+    EXPECT_FALSE(moved.Truncate());
+    EXPECT_EQ(moved.ReadAll(), "0123ab");
+    Destroy(moved.r);
+    EXPECT_EQ(ReadFile(path), "other");
+    EXPECT_EQ(ReadFile(dir.Path("old.dsf")), "0123ab");
+}
+
 TEST(HostReader, FromMemoryReaderTakesOverOnlyOnSuccess) {
     TempDir dir;
     const std::string data = Pattern(3 << 20);  // more than one copy chunk
