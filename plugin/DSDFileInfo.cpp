@@ -119,12 +119,14 @@ bool CDSDFileInfo::GetTagSummary(IKwDllString* result) {
 }
 
 bool CDSDFileInfo::Open(const KwChar* fileName) {
-    fileName_ = KwXMLFilename(fileName);
+    fileName_.Assign(fileName ? KwStringView(fileName) : KwStringView());
     // A new file starts without the previous file's tag and pending changes.
     tag_.reset();
     dirty_ = false;
     file_ = std::make_unique<CDSDFile>();
-    IKwReader* reader = CKwSharedToolsHelper::Instance().CreateGenericReader(fileName_.ToText().c_str());
+    // The host's own text when writing the name back would give the same.
+    IKwReader* reader = CKwSharedToolsHelper::Instance().CreateGenericReader(
+        fileName_.ParsedVerbatim() && fileName ? fileName : fileName_.ToText().c_str());
     if (reader) reader->Open();
     // Only the header and the tag are read: no conversion context, so the
     // playback settings are not read either.

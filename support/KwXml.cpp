@@ -38,9 +38,8 @@ void AppendHexReference(KwString& out, unsigned code) {
     out.push_back(KW_T(';'));
 }
 
-KwString Escape(KwStringView text, bool attribute) {
-    KwString out;
-    out.reserve(text.size() + 16);
+void AppendEscaped(KwString& out, KwStringView text, bool attribute) {
+    out.reserve(out.size() + text.size() + 16);
     for (KwChar c : text) {
         const auto u = static_cast<uint16_t>(c);
         switch (u) {
@@ -55,13 +54,22 @@ KwString Escape(KwStringView text, bool attribute) {
                     out.push_back(c);
         }
     }
-    return out;
 }
 
 }  // namespace
 
-KwString KwXmlEscapeText(KwStringView text) { return Escape(text, false); }
-KwString KwXmlEscapeAttribute(KwStringView text) { return Escape(text, true); }
+KwString KwXmlEscapeText(KwStringView text) {
+    KwString out;
+    AppendEscaped(out, text, false);
+    return out;
+}
+KwString KwXmlEscapeAttribute(KwStringView text) {
+    KwString out;
+    AppendEscaped(out, text, true);
+    return out;
+}
+void KwXmlAppendEscapedText(KwString& out, KwStringView text) { AppendEscaped(out, text, false); }
+void KwXmlAppendEscapedAttribute(KwString& out, KwStringView text) { AppendEscaped(out, text, true); }
 
 void KwXmlWriter::StartElement(KwStringView name) {
     out_.push_back(KW_T('<'));
@@ -72,13 +80,13 @@ void KwXmlWriter::Attribute(KwStringView name, KwStringView value) {
     out_.push_back(KW_T(' '));
     out_.append(name);
     out_ += KW_T("=\"");
-    out_ += KwXmlEscapeAttribute(value);
+    KwXmlAppendEscapedAttribute(out_, value);
     out_.push_back(KW_T('"'));
 }
 
 void KwXmlWriter::EndStartTag() { out_.push_back(KW_T('>')); }
 
-void KwXmlWriter::Text(KwStringView text) { out_ += KwXmlEscapeText(text); }
+void KwXmlWriter::Text(KwStringView text) { KwXmlAppendEscapedText(out_, text); }
 
 void KwXmlWriter::EndElement(KwStringView name) {
     out_ += KW_T("</");

@@ -56,6 +56,9 @@ KwString KwXmlEscapeText(KwStringView text);
 // return also become character references so that they survive the
 // white-space normalisation of attribute values.
 KwString KwXmlEscapeAttribute(KwStringView text);
+// The same escaped texts appended to `out`.
+void KwXmlAppendEscapedText(KwString& out, KwStringView text);
+void KwXmlAppendEscapedAttribute(KwString& out, KwStringView text);
 
 // Builds an XML text piece by piece.
 class KwXmlWriter {

@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <deque>
 #include <unordered_map>
 #include <vector>
 
@@ -106,7 +105,7 @@ public:
     // the rows added at run time.
     size_t RowCount() const { return kID3BuiltInRows + added_.size(); }
     const CID3v2Field& Row(size_t i) const {
-        return i < kID3BuiltInRows ? builtIn_[i] : added_[i - kID3BuiltInRows];
+        return i < kID3BuiltInRows ? builtIn_[i] : *added_[i - kID3BuiltInRows];
     }
     void AddRow(std::string_view frameId, KwStringView name, KwStringView description, uint32_t flags,
                 int32_t pictureType = -1);
@@ -177,7 +176,9 @@ private:
 
     IKwTools* tools_;
     const CID3v2Field* builtIn_;  // BuiltInRows(), looked up once
-    std::deque<CID3v2Field> added_;  // rows added at run time (stable addresses)
+    // Rows added at run time, each at a stable address; most tags add none,
+    // and an empty vector costs no allocation (unlike an empty deque).
+    std::vector<std::unique_ptr<CID3v2Field>> added_;
     ID3v2RowIndex addedIndex_;       // name -> positions of added rows
     uint64_t addedLengths_ = 0;      // bit (length % 64) set for each added name
     bool valid_ = false;

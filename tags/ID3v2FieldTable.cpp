@@ -302,7 +302,7 @@ void CID3v2Tag::AddRow(std::string_view frameId, KwStringView name, KwStringView
     row.description = KwString(description);
     row.flags = flags;
     row.pictureType = pictureType;
-    added_.push_back(std::move(row));
+    added_.push_back(std::make_unique<CID3v2Field>(std::move(row)));
     auto it = addedIndex_.find(name);
     if (it == addedIndex_.end()) it = addedIndex_.emplace(KwString(name), std::vector<size_t>()).first;
     addedLengths_ |= uint64_t{1} << (name.size() & 63);

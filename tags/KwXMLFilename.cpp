@@ -17,15 +17,24 @@ KwXMLFilename& KwXMLFilename::operator=(const KwXMLFilename& other) {
     return *this;
 }
 
+void KwXMLFilename::Assign(KwStringView text) {
+    fileName_.assign(text);
+    items_.Clear();
+    flag_ = true;
+    Parse(false);
+}
+
 void KwXMLFilename::Copy(const KwXMLFilename& other) {
     if (&other == this) return;
     fileName_ = other.fileName_;
     items_.Assign(other.items_);
     flag_ = other.flag_;
+    verbatim_ = other.verbatim_;
 }
 
 void KwXMLFilename::Parse(bool clear) {
     if (clear) items_.Clear();
+    verbatim_ = false;
     if (KwStartsWithNoCase(fileName_, KW_T("<XMLFN version=")))
         ParseXml();
     else
@@ -60,7 +69,7 @@ bool TakeUpTo(KwStringView s, size_t& pos, KwChar stop, KwStringView& out) {
 
 }  // namespace
 
-bool KwXMLFilename::ParseWrittenForm(KwStringView text) {
+bool KwXMLFilename::ParseWrittenForm(KwStringView text, bool keepItems) {
     size_t pos = 0;
     if (!Take(text, pos, KW_T("<XMLFN version=\"1.0\">"))) return false;
     std::vector<std::pair<KwStringView, KwStringView>> items;
@@ -76,13 +85,29 @@ bool KwXMLFilename::ParseWrittenForm(KwStringView text) {
         items.emplace_back(key, value);
     }
     if (pos != text.size()) return false;
+    // The file name first, spelled as ToText writes it, and one item more:
+    // ToText writes the text back unchanged (none of the units taken needs
+    // escaping). With more items their order in the map decides.
+    verbatim_ = items_.IsEmpty() && items.size() == 2 && items[0].first == KW_T("Filename") &&
+                !KwEqualsNoCase(items[1].first, KW_T("Filename"));
     for (const auto& [key, value] : items) {
         if (KwEqualsNoCase(key, KW_T("Filename")))
             fileName_.assign(value);
-        else
+        else if (keepItems)
             items_.SetString(key, value);
     }
     return true;
+}
+
+KwString KwXMLFilename::FileNameOf(KwStringView text) {
+    KwXMLFilename name;
+    if (KwStartsWithNoCase(text, KW_T("<XMLFN version="))) {
+        if (!name.ParseWrittenForm(text, false)) name.ReadWithXmlReader(text);
+    } else {
+        name.fileName_.assign(text);
+        name.ParsePlain();
+    }
+    return std::move(name.fileName_);
 }
 
 void KwXMLFilename::ParseXml() {
@@ -113,6 +138,8 @@ void KwXMLFilename::ReadWithXmlReader(KwStringView text) {
 }
 
 void KwXMLFilename::ParsePlain() {
+    // A name that gains no item is written back as it is.
+    verbatim_ = items_.IsEmpty();
     // URLs and folder names are taken as they are.
     if (fileName_.find(KW_T("://")) != KwString::npos) return;
     if (!fileName_.empty() && fileName_.back() == KW_T('\\')) return;
@@ -123,6 +150,7 @@ void KwXMLFilename::ParsePlain() {
     if (extension < 1 || extension > 5) return;
     items_.SetString(KW_T("PostExtensionData"), KwStringView(fileName_).substr(semicolon + 1));
     fileName_.resize(semicolon);
+    verbatim_ = false;
 }
 
 KwString KwXMLFilename::ToText() const {
@@ -130,15 +158,15 @@ KwString KwXMLFilename::ToText() const {
     KwString out;
     out.reserve(fileName_.size() + 48 * (items_.Count() + 2));  // grown once at most
     out = KW_T("<XMLFN version=\"1.0\"><Item Name=\"Filename\">");
-    out += KwXmlEscapeText(fileName_);
+    KwXmlAppendEscapedText(out, fileName_);
     out += KW_T("</Item>");
     items_.ForEach([&out](const KwString& key, const KwString& value) {
         // The key is escaped like an attribute value, so that no key can
         // break the markup or pose as another item.
         out += KW_T("<Item Name=\"");
-        out += KwXmlEscapeAttribute(key);
+        KwXmlAppendEscapedAttribute(out, key);
         out += KW_T("\">");
-        out += KwXmlEscapeText(value);
+        KwXmlAppendEscapedText(out, value);
         out += KW_T("</Item>");
     });
     out += KW_T("</XMLFN>");

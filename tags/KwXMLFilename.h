@@ -19,6 +19,8 @@ public:
     explicit KwXMLFilename(KwStringView text);
     KwXMLFilename(const KwXMLFilename& other);
     KwXMLFilename& operator=(const KwXMLFilename& other);
+    // Starts over with `text`, as a new object made from it would.
+    void Assign(KwStringView text);
 
     // Reads the stored file name as an XMLFN text or a plain path (a plain
     // path may end in ";" and a track suffix, which becomes the item
@@ -35,8 +37,17 @@ public:
     const KwPropertyMap& Items() const { return items_; }
     // The item's value, or the empty text.
     KwString Item(KwStringView key) const { return items_.GetString(key); }
+    // True when ToText(), called right after the constructor or Assign, gives
+    // back exactly the text parsed: its holder may pass that text on instead
+    // of having it rebuilt. Usual for plain paths and for the written form
+    // with one item besides the file name; false after any other parse.
+    bool ParsedVerbatim() const { return verbatim_; }
     bool Flag() const { return flag_; }
     void SetFlag(bool flag) { flag_ = flag; }
+
+    // What FileName() of an object made from `text` gives, without keeping
+    // the items.
+    static KwString FileNameOf(KwStringView text);
 
     // Takes the file name and items of an XMLFN text through the general XML
     // reader (what Parse falls back to for texts other than the written form).
@@ -47,10 +58,11 @@ private:
     // Reads the XMLFN text exactly as ToText writes it for plain names and
     // values (no references, no control characters); false when the text is
     // anything else, which the general XML reader then takes.
-    bool ParseWrittenForm(KwStringView text);
+    bool ParseWrittenForm(KwStringView text, bool keepItems = true);
     void ParsePlain();
 
     KwString fileName_;
     KwPropertyMap items_;
     bool flag_ = true;
+    bool verbatim_ = false;
 };

@@ -48,12 +48,13 @@ bool ToolsLibrary::RegisterMemoryCopy(const KwString& fileName) {
 }
 
 KwString HostFileName(const std::string& path, const std::string& typeFrom) {
-    KwXMLFilename record(KwFromUtf8(path).c_str());
-    const KwString name = typeFrom.empty() ? record.FileName() : KwFromUtf8(typeFrom);
+    KwXMLFilename record(KwStringView(KwFromUtf8(path)));
+    const KwString typeName = typeFrom.empty() ? KwString() : KwFromUtf8(typeFrom);
+    const KwStringView name = typeFrom.empty() ? KwStringView(record.FileName()) : KwStringView(typeName);
     const size_t dot = name.find_last_of(KW_T('.'));
     const size_t slash = name.find_last_of(KW_T("/\\"));
     if (dot != KwString::npos && (slash == KwString::npos || dot > slash)) {
-        KwString ext = name.substr(dot + 1);
+        KwString ext(name.substr(dot + 1));
         std::transform(ext.begin(), ext.end(), ext.begin(), KwFoldCase);
         if (!record.Items().Exists(KW_T("FileType"))) record.Items().SetString(KW_T("FileType"), ext.c_str(), false);
     }

@@ -33,9 +33,9 @@ KW_EXPORT void KwReaderUninitialize(intptr_t /*context*/) {
 KW_EXPORT IKwReader* CreateGenericReaderDLL(const KwChar* argument) {
     if (!argument || !*argument) return nullptr;
     try {
-        const KwXMLFilename name(argument);
-        if (name.FileName().empty()) return nullptr;
-        return new KwFileReader(name.FileName(), true);
+        KwString name = KwXMLFilename::FileNameOf(argument);
+        if (name.empty()) return nullptr;
+        return new KwFileReader(std::move(name), true);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

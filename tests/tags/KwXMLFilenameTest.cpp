@@ -100,6 +100,7 @@ TEST(KwXMLFilename, DirectReadingAgreesWithXmlReader) {
         KwXMLFilename reference(KW_T(""));
         reference.ReadWithXmlReader(wide);
         EXPECT_EQ(U8(direct.FileName()), U8(reference.FileName())) << text;
+        EXPECT_EQ(U8(KwXMLFilename::FileNameOf(wide)), U8(direct.FileName())) << text;
         EXPECT_EQ(U8(direct.Items().ToText(KW_T("["), KW_T("]"))), U8(reference.Items().ToText(KW_T("["), KW_T("]"))))
             << text;
     }
@@ -120,6 +121,38 @@ TEST(KwXml, CharacterDataAndTreeDepth) {
     EXPECT_TRUE(KwXmlParse(nested(kKwXmlMaxDepth), root));
     EXPECT_FALSE(KwXmlParse(nested(kKwXmlMaxDepth + 1), root));
     EXPECT_FALSE(KwXmlParse(nested(100000), root));
+}
+
+// A holder may pass on the text it parsed instead of ToText() when the
+// record says the two are the same; the reader library takes the file name
+// alone, as a whole record would give it.
+TEST(KwXMLFilename, VerbatimTextsAndFileNameAlone) {
+    const std::pair<const char*, bool> cases[] = {
+        {"/m/a b.dsf", true},
+        {"http://host/a.iso;2", true},
+        {"C:\\x.iso;3", false},  // the track becomes an item
+        {"<XMLFN version=\"1.0\"><Item Name=\"Filename\">/m/a.dsf</Item><Item Name=\"FileType\">dsf</Item></XMLFN>",
+         true},
+        {"<XMLFN version=\"1.0\"><Item Name=\"Filename\">/m/a.dsf</Item></XMLFN>", false},  // written bare
+        {"<XMLFN version=\"1.0\"><Item Name=\"filename\">/m/a.dsf</Item><Item Name=\"T\">x</Item></XMLFN>", false},
+        {"<XMLFN version=\"1.0\"><Item Name=\"T\">x</Item><Item Name=\"Filename\">/m/a.dsf</Item></XMLFN>", false},
+        {"<XMLFN version=\"1.0\"><Item Name=\"Filename\">a</Item><Item Name=\"FILENAME\">b</Item></XMLFN>", false},
+        {"<XMLFN version=\"1.0\"><Item Name=\"Filename\">a</Item><Item Name=\"A\">1</Item><Item Name=\"B\">2</Item>"
+         "</XMLFN>",
+         false},
+        {"<XMLFN version=\"1.0\"><Item Name=\"Filename\">a &amp; b</Item><Item Name=\"T\">x</Item></XMLFN>", false},
+    };
+    for (const auto& [text, verbatim] : cases) {
+        const KwString wide = KwFromUtf8(text);
+        KwXMLFilename name(KW_T("before.dsf;2"));
+        name.Assign(wide);
+        EXPECT_EQ(name.ParsedVerbatim(), verbatim) << text;
+        if (name.ParsedVerbatim()) {
+            EXPECT_EQ(U8(name.ToText()), text);
+        }
+        EXPECT_EQ(U8(KwXMLFilename::FileNameOf(wide)), U8(KwXMLFilename(wide).FileName())) << text;
+        EXPECT_EQ(U8(name.ToText()), U8(KwXMLFilename(wide).ToText())) << text;  // Assign starts over
+    }
 }
 
 }  // namespace
