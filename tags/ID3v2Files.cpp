@@ -80,7 +80,10 @@ bool ID3v2WriteFile(const KwString& path, const std::vector<uint8_t>& bytes) {
     if (name.empty()) return false;
     int fd;
     do {
-        fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        // Not through a symbolic link: the name is a known one in a shared
+        // folder, and a link put there by someone else must not redirect the
+        // picture onto another file.
+        fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
     struct stat info {};

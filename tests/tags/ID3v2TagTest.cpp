@@ -2,9 +2,16 @@
 #include <zlib.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
+#include "support/KwDllString.h"
 #include "support/KwNumbers.h"
 #include "tests/tags/ID3v2TestSupport.h"
 
@@ -294,6 +301,28 @@ TEST(ID3v2Write, RowsGrowAndTagsGrowByWholePages) {
     ASSERT_TRUE(pictured.Parse(Tag(3, {Frame("APIC", Cat({{0}, Raw("image/png"), {0, 3, 0}, Raw("img")}))})));
     EXPECT_FALSE(pictured.StoreField(KW_T("Image File"), KW_T("/nonexistent/cover.png")));
     EXPECT_EQ(Field(pictured, "Image File"), "aW1n");
+
+#if !defined(_WIN32)
+    // The picture goes to a file of a known name in the shared temporary
+    // folder; a symbolic link put in its place is not written through.
+    auto imageFile = [&pictured] {
+        KwDllString out;
+        bool found = false;
+        pictured.GetField(KW_T("Image File"), &out, &found);
+        return KwToUtf8(out.Text());
+    };
+    const std::string image = imageFile();
+    ASSERT_FALSE(image.empty());
+    const std::string victim = image + ".victim";
+    { std::ofstream(victim) << "keep"; }
+    std::remove(image.c_str());
+    ASSERT_EQ(symlink(victim.c_str(), image.c_str()), 0);
+    EXPECT_EQ(imageFile(), "");
+    std::ifstream kept(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep");
+    std::remove(image.c_str());
+    std::remove(victim.c_str());
+#endif
 
     // A new tag is padded to 4096 bytes; frames that grow go to the next 4096.
     CID3v2Tag parsed(Tools());
