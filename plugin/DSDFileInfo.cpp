@@ -55,9 +55,15 @@ bool CDSDFileInfo::GetProperty(const KwChar* name, IKwDllString* result) {
                                   kByteRange = KW_T("UITS Media Hash Byte Range"),
                                   kTagWriting = KW_T("Support Tag Writing");
     const KwStringView n(name);
-    // The fixed names have lengths 7 to 26 that most field names do not
-    // share: the length rules them out before any text is compared.
-    constexpr uint32_t kFixedLengths = (1u << 7) | (1u << 8) | (1u << 9) | (1u << 11) | (1u << 19) | (1u << 26);
+    // Most field names share no length with a fixed name: the length rules
+    // them out before any text is compared.
+    constexpr uint32_t kFixedLengths = [] {
+        uint32_t mask = 0;
+        for (const KwStringView fixed :
+             {kBitrate, kDuration, kChannels, kSampleRate, kBitDepth, kCompression, kByteRange, kTagWriting})
+            mask |= 1u << fixed.size();
+        return mask;
+    }();
     if (n.size() >= 32 || !(kFixedLengths & (1u << n.size()))) return AnswerFromTag(n, result);
     const CAudioFormat& format = file_->SourceFormat();
     if (n == kBitrate)

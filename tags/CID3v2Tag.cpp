@@ -332,6 +332,7 @@ bool CID3v2Tag::MatchRows(const RowList& rows, Match& match) const {
 }
 
 bool CID3v2Tag::FindForReading(KwStringView name, Match& match) {
+    if (KnownAbsent(name)) return false;
     RowList rows = RowsOf(name);
     if (!rows.builtInFlags && !AnyRow(rows, kFieldAllRows)) {
         // A name without rows gets its TXXX and COMM rows first.
@@ -439,16 +440,16 @@ KwString CID3v2Tag::ImageFileValue(const CID3v2Frame& frame) {
 
 bool CID3v2Tag::GetField(KwStringView name, IKwDllString* result, bool* found) {
     if (found) *found = false;
-    if (KnownAbsent(name)) return false;
-    KwString value;
     Match match{};
     const bool present = FindForReading(name, match);
+    // Most names a host asks for are not in the tag: answered before anything else.
+    if (!present && name != kImageFileName) return false;
+    KwString value;
     if (name == kImageFileName) {
         // Found even without a picture; the value is then empty. The picture
         // rows change nothing in the value, so the frame's own fields serve.
         if (present) value = ImageFileValue(frames_[match.frame]);
     } else {
-        if (!present) return false;
         const CID3v2Frame& frame = frames_[match.frame];
         if (!Adjusts(*match.row) && frame.Kind() != ID3v2FrameKind::kPicture) {
             // Most fields are delivered as stored (empty for frames without a

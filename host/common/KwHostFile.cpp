@@ -213,8 +213,7 @@ bool KwHostFile::Open(const KwString& path, Mode mode) {
     if (fd < 0) return false;
     // A folder opens only for reading (for writing the open fails with
     // EISDIR), so only a read-only open needs to look at what it opened.
-    // What it sees is kept: the size answers the first Size() call, and the
-    // device and file number identify the file for ReopenForWriting.
+    // The size it sees answers the first Size() call.
     struct stat info {};
     if (mode == Mode::ReadOnly) {
         if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
@@ -222,9 +221,6 @@ bool KwHostFile::Open(const KwString& path, Mode mode) {
             return false;
         }
         sizeAtOpen_ = static_cast<int64_t>(info.st_size);
-        device_ = static_cast<uint64_t>(info.st_dev);
-        fileNumber_ = static_cast<uint64_t>(info.st_ino);
-        identityKnown_ = true;
     }
     fd_ = fd;
     return true;
@@ -234,18 +230,11 @@ void KwHostFile::Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     sizeAtOpen_ = -1;
-    identityKnown_ = false;
 }
 
 bool KwHostFile::ReopenForWriting(const KwString& path) {
-    if (fd_ < 0) return false;
-    struct stat info {};
-    if (!identityKnown_) {
-        if (fstat(fd_, &info) != 0) return false;
-        device_ = static_cast<uint64_t>(info.st_dev);
-        fileNumber_ = static_cast<uint64_t>(info.st_ino);
-        identityKnown_ = true;
-    }
+    struct stat was {};
+    if (fd_ < 0 || fstat(fd_, &was) != 0) return false;
     const std::string name = KwToUtf8(path);
     if (name.empty()) return false;
     int fd;
@@ -253,8 +242,8 @@ bool KwHostFile::ReopenForWriting(const KwString& path) {
         fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
-    if (fstat(fd, &info) != 0 || static_cast<uint64_t>(info.st_dev) != device_ ||
-        static_cast<uint64_t>(info.st_ino) != fileNumber_) {
+    struct stat now {};
+    if (fstat(fd, &now) != 0 || now.st_dev != was.st_dev || now.st_ino != was.st_ino) {
         ::close(fd);
         return false;
     }

@@ -51,9 +51,6 @@ private:
     // then answers the first Size() call, unless the file was written or
     // resized in between. -1 when there is no such answer.
     int64_t sizeAtOpen_ = -1;
-    uint64_t device_ = 0;
-    uint64_t fileNumber_ = 0;
-    bool identityKnown_ = false;
 #endif
 };
 

@@ -23,13 +23,6 @@ std::string Get(IKwAudioFileInfo* info, const KwString& name, bool* found = null
     return ok ? KwToUtf8(out.Text()) : std::string();
 }
 
-std::string Summary(IKwAudioFileInfo* info) {
-    KwDllString out;
-    info->GetTagSummary(&out);
-    std::string text = KwToUtf8(out.Text());
-    std::erase(text, '\r');
-    return text;
-}
 
 // The summary's lines end in "\r\n"; the listing's in "\n". The text is
 // moved up a line at a time rather than a character at a time.
@@ -46,6 +39,17 @@ void DropCarriageReturns(std::string& text) {
         from = found ? stop + 1 : end;
     }
     text.resize(static_cast<size_t>(to - begin));
+}
+
+// The summary with "\n" line ends. `out` receives the plug-in's text; the
+// listing reuses it for the field answers, which then need no new buffer.
+std::string Summary(IKwAudioFileInfo* info, KwDllString& out) {
+    info->GetTagSummary(&out);
+    std::string text;
+    text.reserve(2048);  // room for the field lines a listing adds
+    KwAppendUtf8(text, out.Text());
+    DropCarriageReturns(text);
+    return text;
 }
 
 // The field names of the plug-in's tag vocabulary, each once, in table order.
@@ -118,11 +122,7 @@ int TagCommands::List(IKwAudioFileInfo* info) {
     // a catalogue run asks for every field of every file, and formatted
     // printing or a copy per answer costs more than reading the field.
     KwDllString answer;
-    std::string out;
-    out.reserve(2048);
-    info->GetTagSummary(&answer);
-    KwAppendUtf8(out, answer.Text());
-    DropCarriageReturns(out);
+    std::string out = Summary(info, answer);
     out += '\n';
     auto line = [&](const FieldName& name) {
         answer.Clear();
@@ -201,7 +201,8 @@ int TagCommands::Json(const PluginLibrary& plugin, IKwHost* host, IKwAudioFileIn
         const std::string value = Get(info, KwFromUtf8(name), &found);
         if (found) out["properties"][name] = value;
     }
-    out["summary"] = Summary(info);
+    KwDllString summary;
+    out["summary"] = Summary(info, summary);
     out["tags"] = nlohmann::ordered_json::object();
     for (const FieldName& name : FieldNames()) {
         if (name.text == "Image File") continue;
