@@ -166,7 +166,9 @@ int main(int argc, char** argv) {
     HANDLE user = CreateThread(nullptr, 0, User, nullptr, 0, nullptr);
     // Slot 4: DoCommand; command 1 returns when the window closes.
     Expect(CallSlot<int32_t>(source, 4, int32_t{1}) == 0, "command 1 did not return 0");
-    WaitForSingleObject(user, 10000);
+    // A window that could not be created returns at once, before the user
+    // thread has seen anything.
+    Expect(WaitForSingleObject(user, 10000) == WAIT_OBJECT_0, "the window did not appear");
     CallSlot<void>(source, 0, uint32_t{1});
     FreeLibrary(module);
     std::printf("closed with %s\n", argv[5]);

@@ -13,12 +13,21 @@ root="${2:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 source "$root/tests/scripts/windows/common.sh"
 windows_setup windows_config_window "$root" Xvfb
 windows_build_host "$root"
-windows_lock_settings
 work="$(mktemp -d)"
 xvfb=""
-trap '[[ -n "$xvfb" ]] && kill "$xvfb"; rm -rf "$work"' EXIT
+trap '[[ -d "$work/wine" ]] && WINEPREFIX="$work/wine" wineserver -k 2>/dev/null; [[ -n "$xvfb" ]] && kill "$xvfb"; rm -rf "$work"' EXIT
+# A prefix of its own, so a wine server and a desktop of its own: wine gives a
+# server's desktop the display of the process that created it, and the other
+# Windows tests (and windows_setup's wineboot) run without one; a desktop made
+# by them leaves every window of a later process uncreatable. The files are
+# hard links to the shared prefix's, apart from the registry, which the wine
+# server rewrites in place, and the settings store, which this test writes.
+cp -al "$WINEPREFIX" "$work/wine"
+for reg in "$WINEPREFIX"/*.reg; do cp --remove-destination "$reg" "$work/wine/"; done
+rm -rf "$work"/wine/drive_c/users/*/AppData/Roaming/dsdhost
+export WINEPREFIX="$work/wine"
 # One X server for the whole test, on a free display number.
-Xvfb -displayfd 7 -screen 0 1024x768x24 -nolisten tcp 7>"$work/display" 8>&- >/dev/null 2>&1 &
+Xvfb -displayfd 7 -screen 0 1024x768x24 -nolisten tcp 7>"$work/display" >/dev/null 2>&1 &
 xvfb=$!
 for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.1; done
 [[ -s "$work/display" ]] || { echo "windows_config_window: Xvfb did not start"; exit 1; }
@@ -30,7 +39,7 @@ cp "$WIN_BUILD"/bin/*.dll "$work/"
 cd "$work"
 
 failures=0
-win() { wine "$WIN_BUILD/bin/dsdhost.exe" "$@" 2>/dev/null 8>&- | tr -d '\r'; }
+win() { wine "$WIN_BUILD/bin/dsdhost.exe" "$@" 2>/dev/null | tr -d '\r'; }
 store() {
   win settings set "Low-pass mode" "$1"
   win settings set "DST Decoding Threads" "$2"
@@ -40,8 +49,8 @@ store() {
 # them straight into the settings file.
 store_raw() {
   local appdata file
-  appdata="$(wine cmd /c 'echo %APPDATA%' 2>/dev/null 8>&- | tr -d '\r')"
-  file="$(winepath -u "$appdata\\dsdhost\\settings.ini" 2>/dev/null 8>&-)"
+  appdata="$(wine cmd /c 'echo %APPDATA%' 2>/dev/null | tr -d '\r')"
+  file="$(winepath -u "$appdata\\dsdhost\\settings.ini" 2>/dev/null)"
   mkdir -p "$(dirname "$file")"
   printf '[Plugins\\Input\\DSD]\nLow-pass mode=%s\nDST Decoding Threads=%s\nAdd 6dB=%s\n' "$1" "$2" "$3" >"$file"
 }
@@ -53,7 +62,7 @@ run() {
   # shellcheck disable=SC2086
   if [[ "$name" == *out-of-range* ]]; then store_raw $before; else store $before; fi
   # shellcheck disable=SC2086
-  out="$(timeout 60 wine ./config_window.exe dsdinput.dll $changes "$button" shot.bmp 2>/dev/null 8>&- \
+  out="$(timeout 60 wine ./config_window.exe dsdinput.dll $changes "$button" shot.bmp 2>/dev/null \
     | tr -d '\r')" || { echo "FAIL $name: $out"; failures=$((failures + 1)); return; }
   if ! grep -qx "$shown" <<<"$out"; then
     echo "FAIL $name: expected '$shown' in: $out"
@@ -74,6 +83,5 @@ run "Cancel after changing every control" "1 4 1" "0 0 0" CANCEL "shown: low-pas
   "Low-pass mode=1 DST Decoding Threads=4 Add 6dB=1"
 run "OK with out-of-range values stored" "9 7 0" "-1 -1 -1" OK "shown: low-pass -1, threads -1, +6dB 0" \
   "Low-pass mode=0 DST Decoding Threads=0 Add 6dB=0"
-store 0 0 0
 echo "windows_config_window: $failures failure(s)"
 [[ $failures -eq 0 ]]

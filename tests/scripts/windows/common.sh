@@ -48,12 +48,3 @@ windows_build_host() {
     cmake --build "$WIN_BUILD" --target dsdhost KwTools KwReader KwImage -j"${JOBS:-2}" >/dev/null
   ) 9>"$WIN_BUILD/build.lock"
 }
-
-# windows_lock_settings: holds the settings lock until the calling test exits.
-# The tests that write settings share one store (%APPDATA% of the one wine
-# prefix), so they take turns. Every wine command of such a test must close
-# descriptor 8 ("8>&-"), or a wine server it starts would keep the lock.
-windows_lock_settings() {
-  exec 8>"$WIN_BUILD/settings.lock"
-  flock 8
-}
