@@ -40,6 +40,9 @@ KwString KwGetProgramFolder();
 
 unsigned KwGetProcessorCount();
 uint32_t KwGetTickCount();
+// The operating system's identifier of the calling thread: unique among the
+// threads alive at the same time (a number may be reused once a thread ends).
+uint32_t KwGetCurrentThreadId();
 // The process command line split into arguments.
 std::vector<KwString> KwGetCommandLineArguments();
 

@@ -75,6 +75,12 @@ unsigned KwGetProcessorCount() {
     return n > 0 ? static_cast<unsigned>(n) : 1u;
 }
 
+uint32_t KwGetCurrentThreadId() {
+    // One system call per thread: the number does not change while it runs.
+    thread_local const uint32_t id = static_cast<uint32_t>(gettid());
+    return id;
+}
+
 uint32_t KwGetTickCount() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -61,6 +61,8 @@ unsigned KwGetProcessorCount() {
 
 uint32_t KwGetTickCount() { return GetTickCount(); }
 
+uint32_t KwGetCurrentThreadId() { return GetCurrentThreadId(); }
+
 std::vector<KwString> KwGetCommandLineArguments() {
     std::vector<KwString> args;
     int count = 0;

@@ -5,12 +5,12 @@
 #include <cctype>
 #include <cstring>
 #include <functional>
-#include <thread>
 #include <utility>
 
 #include "support/KwBase64.h"
 #include "support/KwDllString.h"
 #include "support/KwNumbers.h"
+#include "support/KwPlatform.h"
 #include "tags/ID3v2Files.h"
 #include "tags/ID3v2Text.h"
 
@@ -429,10 +429,11 @@ KwString CID3v2Tag::ImageFileValue(const CID3v2Frame& frame) {
     // exactly what the "Value" text decodes to.
     const std::vector<uint8_t>& image = frame.image;
     if (image.empty()) return {};
-    const size_t thread = std::hash<std::thread::id>{}(std::this_thread::get_id()) % 1000000007u;
+    // One file per thread: threads reading pictures at the same time never
+    // write the same file, as their identifiers differ.
     KwString path = ID3v2TempFolder();
     path += KW_T("MP3 Image - ");
-    path += KwFormatInt64(static_cast<int64_t>(thread));
+    path += KwFormatInt64(KwGetCurrentThreadId());
     path += KW_T('.');
     path += extension;
     return ID3v2WriteFile(path, image) ? path : KwString();
