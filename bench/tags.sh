@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Tag reading speed: the summary and every field of 1000 tagged DSF files,
-# read in one process through the plug-in's GetFileInfo object (dsdhost tags),
-# against mutagen-inspect reading the same files in one process.
+# read in one process through the plug-in's GetFileInfo object (dsdhost tags,
+# which reads files on one thread per processor, and again on one thread),
+# against mutagen-inspect reading the same files in one process (one thread).
 #   bench/tags.sh [BUILD_DIR]      (default: build)
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -59,12 +60,17 @@ files=("$WORK"/t*.dsf)
 echo "== summary and all fields of ${#files[@]} tagged DSF files, one process each side"
 # The two sides take turns, so that a slow spell of a shared machine weighs
 # on both; each figure is the median of its runs.
-pw=() pc=() mw=() mc=()
+pw=() pc=() sw=() sc=() mw=() mc=()
 for _ in $(seq "$RUNS"); do
   read -r w c <<<"$(timeone "$BIN/dsdhost" tags "${files[@]}")"; pw+=("$w"); pc+=("$c")
+  read -r w c <<<"$(timeone "$BIN/dsdhost" tags -j 1 "${files[@]}")"; sw+=("$w"); sc+=("$c")
   read -r w c <<<"$(timeone mutagen-inspect "${files[@]}")"; mw+=("$w"); mc+=("$c")
 done
-tpw=$(median "${pw[@]}") tpc=$(median "${pc[@]}") tmw=$(median "${mw[@]}") tmc=$(median "${mc[@]}")
-echo "dsdhost tags (GetFileInfo): wall ${tpw} s, processor ${tpc} s"
-echo "mutagen-inspect:            wall ${tmw} s, processor ${tmc} s"
-echo "mutagen-inspect / dsdhost:  wall $(echo "scale=1; $tmw / $tpw" | bc -l) x, processor $(echo "scale=1; $tmc / $tpc" | bc -l) x"
+tpw=$(median "${pw[@]}") tpc=$(median "${pc[@]}") tsw=$(median "${sw[@]}") tsc=$(median "${sc[@]}")
+tmw=$(median "${mw[@]}") tmc=$(median "${mc[@]}")
+ratio() { echo "scale=1; $1 / $2" | bc -l; }
+echo "dsdhost tags ($(nproc) processors):   wall ${tpw} s, processor ${tpc} s"
+echo "dsdhost tags -j 1 (one thread): wall ${tsw} s, processor ${tsc} s"
+echo "mutagen-inspect:                wall ${tmw} s, processor ${tmc} s"
+echo "mutagen-inspect / dsdhost:      wall $(ratio "$tmw" "$tpw") x, processor $(ratio "$tmc" "$tpc") x"
+echo "mutagen-inspect / dsdhost -j 1: wall $(ratio "$tmw" "$tsw") x, processor $(ratio "$tmc" "$tsc") x"

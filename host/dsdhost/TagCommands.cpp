@@ -7,6 +7,7 @@
 #include <fstream>
 #include <set>
 
+#include "host/dsdhost/OrderedJobs.h"
 #include "support/KwDllString.h"
 #include "tags/CID3v2Tag.h"
 
@@ -24,11 +25,11 @@ std::string Get(IKwAudioFileInfo* info, const KwString& name, bool* found = null
 }
 
 
-// The summary's lines end in "\r\n"; the listing's in "\n". The text is
-// moved up a line at a time rather than a character at a time.
-void DropCarriageReturns(std::string& text) {
-    char* const begin = text.data();
-    const char* const end = begin + text.size();
+// The summary's lines end in "\r\n"; the listing's in "\n". The text from
+// `start` on is moved up a line at a time rather than a character at a time.
+void DropCarriageReturns(std::string& text, size_t start) {
+    char* const begin = text.data() + start;
+    const char* const end = text.data() + text.size();
     char* to = begin;
     const char* from = begin;
     while (from < end) {
@@ -38,18 +39,16 @@ void DropCarriageReturns(std::string& text) {
         to += stop - from;
         from = found ? stop + 1 : end;
     }
-    text.resize(static_cast<size_t>(to - begin));
+    text.resize(static_cast<size_t>(to - text.data()));
 }
 
-// The summary with "\n" line ends. `out` receives the plug-in's text; the
-// listing reuses it for the field answers, which then need no new buffer.
-std::string Summary(IKwAudioFileInfo* info, KwDllString& out) {
+// Appends the summary with "\n" line ends. `out` receives the plug-in's text;
+// the listing reuses it for the field answers, which then need no new buffer.
+void AppendSummary(IKwAudioFileInfo* info, KwDllString& out, std::string& text) {
     info->GetTagSummary(&out);
-    std::string text;
-    text.reserve(2048);  // room for the field lines a listing adds
+    const size_t from = text.size();
     KwAppendUtf8(text, out.Text());
-    DropCarriageReturns(text);
-    return text;
+    DropCarriageReturns(text, from);
 }
 
 // The field names of the plug-in's tag vocabulary, each once, in table order.
@@ -95,34 +94,72 @@ int TagCommands::Run(const PluginLibrary& plugin, IKwHost* host) {
         fprintf(stderr, "dsdhost: tags edits one file at a time\n");
         return 1;
     }
-    int status = 0;
-    for (const std::string& path : r.files) {
-        KwPtr<IKwAudioFileInfo> info(plugin.NewFileInfo(host));
-        if (!info) {
-            fprintf(stderr, "dsdhost: the plug-in gave no file-information object\n");
-            return 1;
-        }
-        if (!info->Open(HostFileName(path).c_str())) {
-            fprintf(stderr, "dsdhost: cannot open %s (not a DSD file the plug-in reads, or unreadable)\n",
-                    path.c_str());
-            status = 1;
-            continue;
-        }
-        if (r.json) return Json(plugin, host, info.get(), path);
-        if (edit) return Edit(info.get(), path);
-        if (r.files.size() > 1) printf("-- %s\n", path.c_str());
-        status |= List(info.get());
+    if (!r.json && !edit) return ListAll(plugin, host);
+    const std::string& path = r.files.front();
+    KwPtr<IKwAudioFileInfo> info;
+    std::string error;
+    if (!OpenFile(plugin, host, path, info, error)) {
+        fputs(error.c_str(), stderr);
+        return 1;
     }
+    return r.json ? Json(plugin, host, info.get(), path) : Edit(info.get(), path);
+}
+
+bool TagCommands::OpenFile(const PluginLibrary& plugin, IKwHost* host, const std::string& path,
+                           KwPtr<IKwAudioFileInfo>& info, std::string& error) {
+    info.reset(plugin.NewFileInfo(host));
+    if (!info) {
+        error = "dsdhost: the plug-in gave no file-information object\n";
+        return false;
+    }
+    if (!info->Open(HostFileName(path).c_str())) {
+        error = "dsdhost: cannot open " + path + " (not a DSD file the plug-in reads, or unreadable)\n";
+        return false;
+    }
+    return true;
+}
+
+int TagCommands::ListAll(const PluginLibrary& plugin, IKwHost* host) {
+    // Files are read on several threads, as a host cataloguing a library
+    // would, and listed in the order given.
+    struct Listing {
+        std::string out, error;
+    };
+    const std::vector<std::string>& files = request_.files;
+    const bool headed = files.size() > 1;
+    int status = 0;
+    RunInOrder<Listing>(
+        files.size(), request_.jobs,
+        [&](size_t i) {
+            Listing listing;
+            KwPtr<IKwAudioFileInfo> info;
+            if (!OpenFile(plugin, host, files[i], info, listing.error)) return listing;
+            listing.out.reserve(2048);  // room for a typical listing
+            if (headed) {
+                listing.out += "-- ";
+                listing.out += files[i];
+                listing.out += '\n';
+            }
+            ListText(info.get(), listing.out);
+            return listing;
+        },
+        [&](Listing& listing) {
+            if (!listing.error.empty()) {
+                fflush(stdout);  // the reason after the listings before it
+                fputs(listing.error.c_str(), stderr);
+                status = 1;
+            }
+            fwrite(listing.out.data(), 1, listing.out.size(), stdout);
+        });
     return status;
 }
 
-int TagCommands::List(IKwAudioFileInfo* info) {
-    // The whole listing is built in one text and written at once, and every
-    // answer lands in the same text object and goes straight into the listing:
-    // a catalogue run asks for every field of every file, and formatted
-    // printing or a copy per answer costs more than reading the field.
+void TagCommands::ListText(IKwAudioFileInfo* info, std::string& out) {
+    // Every answer lands in the same text object and goes straight into the
+    // listing: a catalogue run asks for every field of every file, and
+    // formatted printing or a copy per answer costs more than reading the field.
     KwDllString answer;
-    std::string out = Summary(info, answer);
+    AppendSummary(info, answer, out);
     out += '\n';
     auto line = [&](const FieldName& name) {
         answer.Clear();
@@ -140,8 +177,6 @@ int TagCommands::List(IKwAudioFileInfo* info) {
             line(name);
     }
     if (image) line(*image);
-    fwrite(out.data(), 1, out.size(), stdout);
-    return 0;
 }
 
 int TagCommands::Edit(IKwAudioFileInfo* info, const std::string& file) {
@@ -201,8 +236,10 @@ int TagCommands::Json(const PluginLibrary& plugin, IKwHost* host, IKwAudioFileIn
         const std::string value = Get(info, KwFromUtf8(name), &found);
         if (found) out["properties"][name] = value;
     }
-    KwDllString summary;
-    out["summary"] = Summary(info, summary);
+    KwDllString answer;
+    std::string summary;
+    AppendSummary(info, answer, summary);
+    out["summary"] = summary;
     out["tags"] = nlohmann::ordered_json::object();
     for (const FieldName& name : FieldNames()) {
         if (name.text == "Image File") continue;

@@ -16,6 +16,7 @@ struct TagRequest {
     std::vector<std::string> sets;    // --set FIELD=VALUE
     std::vector<std::string> images;  // --image FIELD=PATH
     bool remove = false;              // --remove
+    unsigned jobs = 1;                // files listed at once (--jobs)
 };
 
 class TagCommands {
@@ -26,7 +27,14 @@ public:
     int Run(const PluginLibrary& plugin, IKwHost* host);
 
 private:
-    int List(IKwAudioFileInfo* info);
+    // Opens `path` in a new file-information object; false with the reason
+    // (a whole line) in `error`.
+    static bool OpenFile(const PluginLibrary& plugin, IKwHost* host, const std::string& path,
+                         KwPtr<IKwAudioFileInfo>& info, std::string& error);
+    // Lists every file named, in order; 1 when one of them could not be read.
+    int ListAll(const PluginLibrary& plugin, IKwHost* host);
+    // Appends the summary and every field the file holds.
+    static void ListText(IKwAudioFileInfo* info, std::string& out);
     int Edit(IKwAudioFileInfo* info, const std::string& path);
     int Json(const PluginLibrary& plugin, IKwHost* host, IKwAudioFileInfo* info, const std::string& path);
 

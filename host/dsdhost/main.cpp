@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -24,6 +25,7 @@
 #include "support/KwBase64.h"
 #include "support/KwDllString.h"
 #include "support/KwNumbers.h"
+#include "support/KwPlatform.h"
 
 namespace {
 
@@ -309,6 +311,9 @@ int main(int argc, char** argv) {
     auto* tagImage = tags->add_option("--image", tagRequest.images,
                                       "FIELD=PATH of an image file to store, e.g. \"Image File=cover.jpg\"");
     tags->add_flag("--remove", tagRequest.remove, "remove the whole tag from the file")->excludes(tagSet)->excludes(tagImage);
+    tagRequest.jobs = std::min(KwGetProcessorCount(), 8u);
+    tags->add_option("-j,--jobs", tagRequest.jobs, "files read at once when listing (default: one per processor, at most 8)")
+        ->check(CLI::Range(1u, 64u));
 
     auto* config = app.add_subcommand("config", "open the plug-in's configuration window (command 1)");
 

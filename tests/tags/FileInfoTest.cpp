@@ -5,7 +5,9 @@
 #include <sys/resource.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <csignal>
+#include <thread>
 
 #include "plugin/DSDFileInfo.h"
 #include "support/KwBase64.h"
@@ -332,6 +334,54 @@ TEST_F(FileInfoTest, FailedWriteLeavesTheFileAsItWas) {
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_FALSE(closed);
     EXPECT_EQ(e2e::ReadBytes(path), before);
+}
+
+// Threads reading pictures at once each get their own picture file, holding
+// their own picture; dsdhost lists many files on several threads exactly as
+// on one, in the order given, with the unreadable one's reason in its place.
+TEST_F(FileInfoTest, PicturesAndListingsOnSeveralThreads) {
+    constexpr int kFiles = 8;
+    std::vector<fs::path> paths;
+    std::vector<Bytes> pictures;
+    for (int i = 0; i < kFiles; ++i) {
+        pictures.push_back(Cat({Raw("\x89PNG picture "), Bytes(100 + i * 37, static_cast<uint8_t>(i))}));
+        const Bytes apic = Cat({Latin1("image/png"), {0, 3, 0}, pictures.back()});  // type 3, no description
+        paths.push_back(NewDsf("t" + std::to_string(i) + ".dsf",
+                               Tag(3, {Frame("TIT2", Latin1("Title " + std::to_string(i))), Frame("APIC", apic)})));
+    }
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 25; ++round) {
+                const int i = (t + round) % kFiles;
+                FileInfo info;
+                if (!info.Open(paths[i])) {
+                    ++wrong;
+                    continue;
+                }
+                const std::string image = info.Get("Image File");
+                if (e2e::ReadBytes(image) != pictures[i]) ++wrong;
+            }
+        });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrong, 0);
+
+    std::string files;
+    for (int i = 0; i < kFiles; ++i) {
+        files += " " + e2e::Quote(paths[i]);
+        if (i == 3) files += " " + e2e::Quote(fs::path(DSD_TESTDATA_DIR) / "empty10ms.dff") + ".missing";
+    }
+    // The picture's path names the thread that read it.
+    auto run = [&](int jobs) {
+        return e2e::Capture("( " + e2e::Bin("dsdhost") + " tags -j " + std::to_string(jobs) + files +
+                            " 2>&1; echo exit $? ) | sed 's/^Image File: .*/Image File/'");
+    };
+    const std::string one = run(1);
+    EXPECT_EQ(run(4), one);
+    EXPECT_NE(one.find("Name: Title 3\nImage File\ndsdhost: cannot open "), std::string::npos) << one;
+    EXPECT_NE(one.find("-- " + paths[7].string() + "\n"), std::string::npos) << one;
+    EXPECT_TRUE(one.ends_with("exit 1\n")) << one;
 }
 
 // dsdhost's tag command: edits land in the file, failures exit non-zero and change nothing.
