@@ -13,7 +13,8 @@ root="${2:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 source "$root/tests/scripts/windows/common.sh"
 windows_setup windows_config_window "$root" Xvfb
 windows_build_host "$root"
-work="$(mktemp -d)"
+# Beside the shared prefix, on the same file system, for the hard links below.
+work="$(mktemp -d "$WIN_BUILD/window-test.XXXXXX")"
 xvfb=""
 trap '[[ -d "$work/wine" ]] && WINEPREFIX="$work/wine" wineserver -k 2>/dev/null; [[ -n "$xvfb" ]] && kill "$xvfb"; rm -rf "$work"' EXIT
 # A prefix of its own, so a wine server and a desktop of its own: wine gives a
@@ -22,7 +23,7 @@ trap '[[ -d "$work/wine" ]] && WINEPREFIX="$work/wine" wineserver -k 2>/dev/null
 # by them leaves every window of a later process uncreatable. The files are
 # hard links to the shared prefix's, apart from the registry, which the wine
 # server rewrites in place, and the settings store, which this test writes.
-cp -al "$WINEPREFIX" "$work/wine"
+cp -al "$WINEPREFIX" "$work/wine" 2>/dev/null || { rm -rf "$work/wine"; cp -a "$WINEPREFIX" "$work/wine"; }
 for reg in "$WINEPREFIX"/*.reg; do cp --remove-destination "$reg" "$work/wine/"; done
 rm -rf "$work"/wine/drive_c/users/*/AppData/Roaming/dsdhost
 export WINEPREFIX="$work/wine"
