@@ -28,35 +28,29 @@ void RunInOrder(size_t count, unsigned threads, Job job, Deliver deliver, size_t
     }
     window = std::max<size_t>(window, threads);
     std::mutex mutex;
-    std::condition_variable ready;  // a result arrived while the caller waited
-    std::condition_variable room;   // a result was delivered while a worker waited
-    std::deque<std::optional<Result>> pending;  // results from `delivered` on
+    std::condition_variable ready;  // the next result to hand over arrived
+    std::condition_variable room;   // a result was handed over
+    std::deque<std::optional<Result>> pending;  // one per job started and not handed over
     size_t next = 0;                             // the next job to start
     size_t delivered = 0;                        // results handed over so far
-    bool callerWaits = false;
-    size_t workersWaiting = 0;
     // Takes the next job under the lock, runs it without, stores the result.
     auto runOne = [&](std::unique_lock<std::mutex>& lock) {
         const size_t i = next++;
-        if (pending.size() < next - delivered) pending.resize(next - delivered);
+        pending.emplace_back();
         lock.unlock();
         Result result = job(i);
         lock.lock();
         pending[i - delivered].emplace(std::move(result));
-        if (i == delivered && callerWaits) ready.notify_one();
+        if (i == delivered) ready.notify_one();
     };
     auto mayStart = [&] { return next < count && next < delivered + window; };
     auto work = [&] {
         std::unique_lock<std::mutex> lock(mutex);
-        for (;;) {
-            if (next >= count) return;
-            if (!mayStart()) {
-                ++workersWaiting;
-                room.wait(lock, [&] { return next >= count || mayStart(); });
-                --workersWaiting;
-                continue;
-            }
-            runOne(lock);
+        while (next < count) {
+            if (mayStart())
+                runOne(lock);
+            else
+                room.wait(lock);
         }
     };
     // The calling thread is one of the workers: it runs jobs itself whenever
@@ -71,16 +65,14 @@ void RunInOrder(size_t count, unsigned threads, Job job, Deliver deliver, size_t
             Result result = std::move(*pending.front());
             pending.pop_front();
             ++delivered;
-            if (workersWaiting) room.notify_all();
+            room.notify_all();
             lock.unlock();
             deliver(result);
             lock.lock();
         } else if (mayStart()) {
             runOne(lock);
         } else {
-            callerWaits = true;
-            ready.wait(lock, [&] { return !pending.empty() && pending.front().has_value(); });
-            callerWaits = false;
+            ready.wait(lock, [&] { return pending.front().has_value(); });
         }
     }
     lock.unlock();
